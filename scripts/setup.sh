@@ -1,0 +1,8 @@
+#!/bin/sh
+# Installs everything the build, the program and the tests need (Debian, as root).
+set -e
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends \
+  cmake make g++ libgtest-dev libbenchmark-dev gnuplot-nox libcpp-httplib-dev \
+  clang libclang-rt-dev file >/dev/null

@@ -1,0 +1,68 @@
+#include "run/program.hpp"
+
+#include <cfenv>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
+
+#include "params/readat.hpp"
+#include "run/report.hpp"
+#include "sim/random.hpp"
+#include "text/io.hpp"
+#include "text/line.hpp"
+
+namespace polygons::run {
+namespace {
+
+constexpr std::string_view kTitle = "Simulation of random polygons";
+constexpr std::string_view kVersion = "Jan-2016";
+constexpr std::string_view kBuildStamp = "26_22:53";
+
+// Subnormal results flushed to zero, subnormal operands read as zero.
+void set_floating_point_mode() {
+#if defined(__x86_64__) || defined(__i386__)
+  _mm_setcsr(_mm_getcsr() | 0x8040);
+#endif
+}
+
+void write_banner(text::LineSink& out) {
+  text::put(out, text::Line().lit(" *** ").s(kTitle).lit(" ***").col(68).lit("(").s(kVersion).lit(", QZ)"));
+  text::put(out, text::Line().col(72).lit("[").s(kBuildStamp).lit("]"));
+}
+
+void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineSink& out) {
+  sim::SeedState rng;
+  params::run_parameters p = params::readat(in, out, args, rng);
+  const double perim_min = 0.0;
+  const double perim_max = perimeter_max(p.sides, p.radius);
+  write_range_line(out, perim_min, perim_max);
+  params::refuse_unusable(p, perim_max);
+}
+
+}  // namespace
+
+int run_program(const std::vector<std::string>& args, std::istream& in) {
+  // A closed pipe on standard output must surface as a failed write with a
+  // message, not as a silent death by signal.
+  std::signal(SIGPIPE, SIG_IGN);
+  set_floating_point_mode();
+  text::FileSink out(stdout, "standard output");
+  try {
+    write_banner(out);
+    mainsub(args, in, out);
+  } catch (const text::RunEnded&) {
+    return text::kExitOk;
+  } catch (const text::FatalError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "polygons: %s\n", e.what());
+    return e.status();
+  }
+  return text::kExitOk;
+}
+
+}  // namespace polygons::run

@@ -1,0 +1,44 @@
+#include "run/report.hpp"
+
+#include <cmath>
+
+#include "text/line.hpp"
+
+namespace polygons::run {
+
+double perimeter_max(std::int32_t sides, double radius) {
+  const double pi = 4.0 * std::atan(1.0);
+  const double twice_n = static_cast<double>(2 * static_cast<std::int64_t>(sides));
+  return twice_n * radius * std::sin(pi / static_cast<double>(sides));
+}
+
+void write_range_line(text::LineSink& out, double perim_min, double perim_max) {
+  text::put(out, text::Line()
+                     .lit(" Extreme values,")
+                     .col(18)
+                     .G(perim_min, 12, 4)
+                     .G(perim_max, 12, 4)
+                     .lit("| 0, 2 n R SIN(Pi/n)"));
+}
+
+void write_average_line(text::LineSink& out, double perim_avg, double perim_stdev) {
+  text::put(out, text::Line()
+                     .lit(" Average, stdev,")
+                     .col(18)
+                     .G(perim_avg, 12, 4)
+                     .G(perim_stdev, 12, 4)
+                     .col(42)
+                     .lit("|"));
+}
+
+void write_mode_line(text::LineSink& out, double mode_x, double mode_y) {
+  text::put(out, text::Line()
+                     .lit(" Mode x, y,")
+                     .col(18)
+                     .G(mode_x, 12, 4)
+                     .G(mode_y, 12, 4)
+                     .col(42)
+                     .lit("|"));
+}
+
+}  // namespace polygons::run
