@@ -11,6 +11,7 @@
 #endif
 
 #include "params/readat.hpp"
+#include "run/clock.hpp"
 #include "run/report.hpp"
 #include "sim/random.hpp"
 #include "text/io.hpp"
@@ -52,9 +53,12 @@ int run_program(const std::vector<std::string>& args, std::istream& in) {
   std::signal(SIGPIPE, SIG_IGN);
   set_floating_point_mode();
   text::FileSink out(stdout, "standard output");
+  RunClock clock;
   try {
+    timer(clock, out);
     write_banner(out);
     mainsub(args, in, out);
+    timer(clock, out);
   } catch (const text::RunEnded&) {
     return text::kExitOk;
   } catch (const text::FatalError& e) {
