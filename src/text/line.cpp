@@ -146,8 +146,10 @@ std::string format_E(double value, int width, int decimals) {
   return write_padded(exponent_body(value, decimals), width);
 }
 
-// The boundary below which |x| has `before_point` digits before the point
-// when rounded to `digits` significant digits: 10^before_point * (1 - 0.5*10^-digits),
+namespace {
+
+// The boundary below which |x| rounded to `digits` significant digits has at
+// most `before_point` digits before the point: 10^before_point * (1 - 0.5*10^-digits),
 // taken as the double nearest to it (before_point -1 gives the lower end,
 // 0.1 - 0.5*10^-(digits+1)). A value that reads back as the boundary itself
 // counts as reaching it, so 9.9995 gives 10.00 under %12.4G.
@@ -157,6 +159,8 @@ double general_boundary(int before_point, int digits) {
   return std::strtod(text.c_str(), nullptr);
 }
 
+}  // namespace
+
 // General form: fixed point with `digits` significant digits and four
 // trailing blanks for 0.1 - 0.5*10^-(digits+1) <= |x| < 10^digits - 0.5, the
 // exponent form otherwise.
@@ -164,12 +168,12 @@ std::string format_G(double value, int width, int digits) {
   if (!std::isfinite(value)) return special_field(value, width);
   digits = std::clamp(digits, 1, 99);
   if (value == 0.0) return write_padded(fixed_body(value, digits - 1), width, 4);
-  double magnitude = std::fabs(value);
-  if (magnitude < general_boundary(-1, digits) || magnitude >= general_boundary(digits, digits)) {
+  double abs_value = std::fabs(value);
+  if (abs_value < general_boundary(-1, digits) || abs_value >= general_boundary(digits, digits)) {
     return format_E(value, width, digits);
   }
   int before_point = 0;
-  while (magnitude >= general_boundary(before_point, digits)) ++before_point;
+  while (abs_value >= general_boundary(before_point, digits)) ++before_point;
   return write_padded(fixed_body(value, digits - before_point), width, 4);
 }
 

@@ -44,6 +44,11 @@ class Line {
 void put(LineSink& sink, const Line& line);
 
 // The single fields, for callers and tests that need one field alone.
+// A value that does not fit its width gives that many asterisks. NaN and
+// infinities are written right-aligned as "NaN", "Infinity" / "-Infinity", or
+// "Inf" / "-Inf" when the long word does not fit, else asterisks. Fixed point
+// writes the point even when no decimal follows it ("1234."). `digits` of the
+// general and E3 forms counts significant digits and is at least 1.
 std::string format_d(std::int64_t value, int width, int digits = 0, bool plus = false);
 std::string format_f(double value, int width, int decimals);
 std::string format_E(double value, int width, int decimals);

@@ -6,7 +6,9 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "text/line.hpp"
@@ -202,6 +204,35 @@ TEST(IntegerField, StampsCountsAndOverflow) {
   for (const IntCase& c : cases) {
     EXPECT_EQ(format_d(c.value, c.width, c.digits, c.plus), c.expected) << c.why;
   }
+}
+
+// Any double, whatever its bits (subnormals, NaN payloads, both zeros), and
+// any width give a field of exactly that width.
+TEST(AnyValue, FieldKeepsItsWidth) {
+  std::mt19937_64 bits(20160126);
+  for (int i = 0; i < 20000; ++i) {
+    std::uint64_t pattern = bits();
+    double value;
+    std::memcpy(&value, &pattern, sizeof value);
+    int width = static_cast<int>(pattern % 24);
+    int precision = static_cast<int>((pattern >> 8) % 12);
+    ASSERT_EQ(format_G(value, width, precision).size(), static_cast<std::size_t>(width)) << value;
+    ASSERT_EQ(format_E(value, width, precision).size(), static_cast<std::size_t>(width)) << value;
+    ASSERT_EQ(format_E3(value, width, precision).size(), static_cast<std::size_t>(width)) << value;
+    ASSERT_EQ(format_f(value, width, precision).size(), static_cast<std::size_t>(width)) << value;
+    auto integer = static_cast<std::int64_t>(pattern);
+    ASSERT_EQ(format_d(integer, width, precision, i % 2 == 0).size(),
+              static_cast<std::size_t>(width));
+  }
+}
+
+TEST(AnyValue, DegenerateWidthsAndPrecisions) {
+  EXPECT_EQ(format_G(1.0, 3, 4), "***");    // no room for the four trailing blanks
+  EXPECT_EQ(format_G(0.0, 0, 4), "");
+  EXPECT_EQ(format_G(1.0, 8, 0), "  1.    ");  // counted as one significant digit
+  EXPECT_EQ(format_E3(12.5, 8, 0), "0.1E+002");
+  EXPECT_EQ(format_f(1.0, -3, 2), "");
+  EXPECT_EQ(format_d(5, 0), "");
 }
 
 }  // namespace
