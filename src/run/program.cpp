@@ -5,6 +5,9 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <new>
+#include <stdexcept>
+#include <string>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
@@ -13,7 +16,9 @@
 #include "params/readat.hpp"
 #include "run/clock.hpp"
 #include "run/report.hpp"
+#include "sim/histogram.hpp"
 #include "sim/random.hpp"
+#include "sim/trials.hpp"
 #include "text/io.hpp"
 #include "text/line.hpp"
 
@@ -43,6 +48,36 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   const double perim_max = perimeter_max(p.sides, p.radius);
   write_range_line(out, perim_min, perim_max);
   params::refuse_unusable(p, perim_max);
+
+  sim::ClassArrays classes;
+  try {
+    classes = sim::allocate_class_arrays(sim::K1ST, p.klass);
+  } catch (const std::bad_alloc&) {
+    throw text::FatalError("cannot allocate the arrays of " + std::to_string(p.klass) + " classes",
+                           text::kExitIoFailure);
+  } catch (const std::length_error&) {
+    throw text::FatalError("cannot allocate the arrays of " + std::to_string(p.klass) + " classes",
+                           text::kExitIoFailure);
+  }
+  sim::TrialResults trials;
+  try {
+    trials = sim::simulate_class(p.sides, p.radius, p.N, sim::K1ST, p.klass, perim_min, perim_max,
+                                 classes.count, rng);
+  } catch (const std::bad_alloc&) {
+    throw text::FatalError("cannot allocate the work arrays of " + std::to_string(p.sides) +
+                               " sides", text::kExitIoFailure);
+  }
+  write_average_line(out, trials.perim_avg, trials.perim_stdev);
+
+  sim::finish_class(p.N, trials.class_width, sim::K1ST, p.klass, classes.count, classes.density,
+                    classes.cumul);
+  sim::class_centres(trials.class_width, sim::K1ST, p.klass, classes.centre);
+  sim::result_z(classes.density, classes.cumul, classes.result_z);
+  const sim::Mode mode = sim::find_mode(classes.result_z, classes.centre);
+  write_mode_line(out, mode.x, mode.y);
+
+  // The graph job comes next: classes.centre and classes.result_z
+  // (sim::kResultRows vectors) for classes sim::K1ST .. p.klass.
 }
 
 }  // namespace

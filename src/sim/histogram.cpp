@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <limits>
 
+#include "sim/memory.hpp"
+
 namespace polygons::sim {
 
 namespace {
@@ -43,14 +45,25 @@ void class_centres(double class_width, std::int32_t k1st, std::int32_t klass,
   }
 }
 
-std::vector<double> result_z(const std::vector<double>& class_density,
-                             const std::vector<double>& class_cumul) {
-  std::vector<double> z(2 * class_density.size());
+ClassArrays allocate_class_arrays(std::int32_t k1st, std::int32_t klass) {
+  const std::size_t classes = class_total(k1st, klass);
+  require_memory(static_cast<double>(classes + 1) * (sizeof(std::int64_t) + 5 * sizeof(double)));
+  ClassArrays arrays;
+  arrays.count.resize(classes + 1);
+  arrays.density.resize(classes);
+  arrays.cumul.resize(classes);
+  arrays.centre.resize(classes);
+  arrays.result_z.resize(2 * classes);
+  return arrays;
+}
+
+void result_z(const std::vector<double>& class_density, const std::vector<double>& class_cumul,
+              std::vector<double>& z) {
+  z.resize(2 * class_density.size());
   for (std::size_t k = 0; k < class_density.size(); ++k) {
     z[2 * k] = class_density[k];
     z[2 * k + 1] = class_cumul[k];
   }
-  return z;
 }
 
 Mode find_mode(const std::vector<double>& result_z, const std::vector<double>& class_centre) {

@@ -8,6 +8,18 @@
 
 namespace polygons::sim {
 
+// The five class arrays of a run, index 0 = class k1st. `count` carries the
+// overflow slot after the last class; `result_z` holds two values per class.
+struct ClassArrays {
+  std::vector<std::int64_t> count;
+  std::vector<double> density, cumul, centre, result_z;
+};
+
+// All five arrays at their full size for classes k1st .. klass, so that a
+// run that cannot have them fails before any trial. Throws std::bad_alloc or
+// std::length_error when the memory is not there.
+ClassArrays allocate_class_arrays(std::int32_t k1st, std::int32_t klass);
+
 // Densities count / (N * width) and cumulative fractions (0 for the first
 // class, then the running sum of the later counts, divided by N) of classes
 // k1st .. klass. `class_count` may carry the overflow slot after them.
@@ -22,10 +34,10 @@ void class_centres(double class_width, std::int32_t k1st, std::int32_t klass,
 // Number of result vectors handed to the graph job: density and cumulative fraction.
 inline constexpr std::int32_t kResultRows = 2;
 
-// The result vectors, class by class: element 2k is the density of class
-// k1st + k, element 2k + 1 its cumulative fraction.
-std::vector<double> result_z(const std::vector<double>& class_density,
-                             const std::vector<double>& class_cumul);
+// The result vectors, class by class: element 2k of `z` is the density of
+// class k1st + k, element 2k + 1 its cumulative fraction.
+void result_z(const std::vector<double>& class_density, const std::vector<double>& class_cumul,
+              std::vector<double>& z);
 
 struct Mode {
   double x = 0.0;  // centre of the modal class

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <utility>
 
+#include "sim/memory.hpp"
+
 namespace polygons::sim {
 
 double class_width_of(std::int32_t k1st, std::int32_t klass, double perim_min, double perim_max) {
@@ -69,6 +71,7 @@ TrialResults simulate_class(std::int32_t n, double R, std::int64_t N, std::int32
   result.class_width = class_width_of(k1st, klass, perim_min, perim_max);
   const std::int64_t slots = class_slots(k1st, klass);
   class_count.assign(static_cast<std::size_t>(slots), 0);
+  require_memory(5.0 * sizeof(double) * static_cast<double>(n));
   TrialArrays work(static_cast<std::size_t>(n));
 
   RunningStats stats;

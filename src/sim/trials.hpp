@@ -11,6 +11,9 @@
 
 namespace polygons::sim {
 
+// Index of the first class.
+inline constexpr std::int32_t K1ST = 1;
+
 // What a run of trials hands back besides the class counts.
 struct TrialResults {
   double class_width = 0.0;

@@ -25,7 +25,7 @@ Histogram histogram_of(std::int64_t N, double width, std::int32_t klass,
   Histogram h;
   finish_class(N, width, kK1st, klass, counts, h.density, h.cumul);
   class_centres(width, kK1st, klass, h.centre);
-  h.z = result_z(h.density, h.cumul);
+  result_z(h.density, h.cumul, h.z);
   h.mode = find_mode(h.z, h.centre);
   return h;
 }
@@ -126,6 +126,32 @@ TEST(Histogram, CountsBeyond32BitsKeepTheirValue) {
   const Histogram h = histogram_of(big + 2, 1.0, 2, {2, big, 0});
   EXPECT_DOUBLE_EQ(h.density[1], static_cast<double>(big) / static_cast<double>(big + 2));
   EXPECT_EQ(h.mode.x, 1.5);
+}
+
+}  // namespace
+}  // namespace polygons::sim
+
+namespace polygons::sim {
+namespace {
+
+TEST(ClassArrays, SizedByTheClassCount) {
+  const ClassArrays a = allocate_class_arrays(K1ST, 11);
+  EXPECT_EQ(a.count.size(), 12u);
+  EXPECT_EQ(a.density.size(), 11u);
+  EXPECT_EQ(a.cumul.size(), 11u);
+  EXPECT_EQ(a.centre.size(), 11u);
+  EXPECT_EQ(a.result_z.size(), 22u);
+}
+
+}  // namespace
+}  // namespace polygons::sim
+
+namespace polygons::sim {
+namespace {
+
+TEST(ClassArrays, MoreThanTheMachineHoldsIsRefusedUpFront) {
+  // 2^31 - 1 classes need about 100 GB.
+  EXPECT_THROW(allocate_class_arrays(K1ST, 2147483647), std::bad_alloc);
 }
 
 }  // namespace
