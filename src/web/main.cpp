@@ -1,0 +1,80 @@
+// polygons-web: the web front end of the simulation program.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "web/options.hpp"
+#include "web/service.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using polygons::web::service_options;
+
+service_options default_options() {
+  service_options options;
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  options.program = (ec ? fs::path(".") : self.parent_path()) / "polygons";
+  options.template_path = POLYGONS_WEB_DEFAULT_TEMPLATE;
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  service_options options = default_options();
+  bool help = false;
+  std::string error;
+  if (!polygons::web::parse_options({argv + 1, argv + argc}, options, help, error)) {
+    std::fprintf(stderr, "polygons-web: %s\n%s", error.c_str(),
+                 polygons::web::usage_text().c_str());
+    return 2;
+  }
+  if (help) {
+    std::fputs(polygons::web::usage_text().c_str(), stdout);
+    return 0;
+  }
+  if (::access(options.program.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "polygons-web: cannot run the program %s\n", options.program.c_str());
+    return 2;
+  }
+  auto plot_template = polygons::web::read_template(options.template_path, error);
+  if (!plot_template) {
+    std::fprintf(stderr, "polygons-web: %s\n", error.c_str());
+    return 2;
+  }
+
+  // SIGINT and SIGTERM stop the service in order: requests in progress finish.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  polygons::web::web_service service(options, std::move(*plot_template));
+  int port = service.bind();
+  if (port < 0) {
+    std::fprintf(stderr, "polygons-web: cannot listen on %s port %d\n", options.host.c_str(),
+                 options.port);
+    return 3;
+  }
+  std::printf("polygons-web: listening on http://%s:%d/\n", options.host.c_str(), port);
+  std::fflush(stdout);
+
+  std::thread waiter([&service, stop_signals] {
+    int received = 0;
+    sigwait(&stop_signals, &received);
+    service.stop();
+  });
+  bool served = service.serve();
+  // Wakes the waiter when the service ended by itself.
+  if (!served) pthread_kill(waiter.native_handle(), SIGTERM);
+  waiter.join();
+  return served ? 0 : 3;
+}

@@ -1,0 +1,123 @@
+#include "web/options.hpp"
+
+#include <charconv>
+#include <functional>
+#include <limits>
+#include <string_view>
+
+namespace polygons::web {
+namespace {
+
+bool to_number(std::string_view text, long long low, long long high, long long& out) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size() && out >= low && out <= high;
+}
+
+using setter = std::function<bool(service_options&, const std::string&)>;
+
+setter number_setter(long long low, long long high,
+                     std::function<void(service_options&, long long)> assign) {
+  return [=](service_options& options, const std::string& text) {
+    long long value = 0;
+    if (!to_number(text, low, high, value)) return false;
+    assign(options, value);
+    return true;
+  };
+}
+
+struct option_rule {
+  std::string_view name;
+  setter set;
+};
+
+const std::vector<option_rule>& rules() {
+  static const std::vector<option_rule> table = {
+      {"--host", [](service_options& o, const std::string& v) { o.host = v; return !v.empty(); }},
+      {"--port", number_setter(0, 65535, [](service_options& o, long long v) {
+         o.port = static_cast<int>(v);
+       })},
+      {"--program",
+       [](service_options& o, const std::string& v) { o.program = v; return !v.empty(); }},
+      {"--template",
+       [](service_options& o, const std::string& v) { o.template_path = v; return !v.empty(); }},
+      {"--workdir",
+       [](service_options& o, const std::string& v) { o.workdir = v; return !v.empty(); }},
+      {"--time-limit", number_setter(1, 86400, [](service_options& o, long long v) {
+         o.time_limit = std::chrono::seconds(v);
+       })},
+      {"--retention", number_setter(1, 7 * 86400, [](service_options& o, long long v) {
+         o.retention = std::chrono::seconds(v);
+       })},
+      {"--max-runs", number_setter(0, 1024, [](service_options& o, long long v) {
+         o.max_running = static_cast<std::size_t>(v);
+       })},
+      {"--queue", number_setter(0, 1024, [](service_options& o, long long v) {
+         o.max_waiting = static_cast<std::size_t>(v);
+       })},
+      {"--threads", number_setter(2, 4096, [](service_options& o, long long v) {
+         o.threads = static_cast<std::size_t>(v);
+       })},
+  };
+  return table;
+}
+
+}  // namespace
+
+bool parse_options(const std::vector<std::string>& args, service_options& options, bool& help,
+                   std::string& error) {
+  help = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> value;
+    if (name == "--help" || name == "-h") {
+      help = true;
+      continue;
+    }
+    if (auto eq = name.find('='); eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name.resize(eq);
+    }
+    if (name == "--quiet" && !value) {
+      options.log_runs = false;
+      continue;
+    }
+    const option_rule* rule = nullptr;
+    for (const option_rule& r : rules()) {
+      if (r.name == name) rule = &r;
+    }
+    if (!rule) {
+      error = "unknown option " + name;
+      return false;
+    }
+    if (!value) {
+      if (i + 1 == args.size()) {
+        error = "option " + name + " needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+    if (!rule->set(options, *value)) {
+      error = "bad value for " + name + ": " + *value;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string usage_text() {
+  return "Usage: polygons-web [options]\n"
+         "Serves a page (and GET /api/run) that runs the polygons simulation.\n"
+         "  --host ADDRESS     address to listen on (default 127.0.0.1)\n"
+         "  --port N           port (default 8080; 0 picks a free one)\n"
+         "  --program PATH     simulation program (default: polygons beside this program)\n"
+         "  --template PATH    plotting template sent to each run (default: examples/template.gp)\n"
+         "  --workdir DIR      runs go to DIR/tmp/<id>/ (default: current directory)\n"
+         "  --time-limit S     seconds before a run is stopped (default 60)\n"
+         "  --retention S      seconds a run's chart is kept (default 600)\n"
+         "  --max-runs N       runs at once (default 0: one per core)\n"
+         "  --queue N          runs waiting for a free slot before answering 503 (default 4)\n"
+         "  --threads N        connections served at once (default 64)\n"
+         "  --quiet            no line per run on standard error\n";
+}
+
+}  // namespace polygons::web

@@ -1,0 +1,139 @@
+#include "web/page.hpp"
+
+namespace polygons::web {
+namespace {
+
+constexpr std::string_view kHead = R"(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>Simulation of random polygons</title>
+<style>
+body { font-family: sans-serif; max-width: 52rem; margin: 0 auto; padding: 0.5rem 1rem; line-height: 1.4; }
+.field { margin: 0.6rem 0; }
+.field label { display: block; font-weight: bold; }
+.field input[type=text] { font-size: 1rem; width: 12rem; max-width: 100%; padding: 0.2rem; }
+.field small { display: block; color: #444; }
+button { font-size: 1rem; padding: 0.3rem 1.2rem; }
+.error { color: #a00; font-weight: bold; }
+.notice { color: #750; font-weight: bold; }
+pre { overflow-x: auto; background: #f4f4f4; padding: 0.5rem; font-size: 0.8rem; }
+img { max-width: 100%; height: auto; }
+</style>
+</head>
+<body>
+<h1>Simulation of random polygons</h1>
+<p>Each trial places the corners of a polygon at random on a circle and measures
+its perimeter. The report gives the range, average, standard deviation and most
+frequent class of the perimeter; the chart shows its histogram.</p>
+)";
+
+constexpr std::string_view kTail = "</body>\n</html>\n";
+
+struct field_view {
+  std::string_view name;
+  std::string_view label;
+  std::string_view input_mode;
+  std::string_view help;
+};
+
+constexpr field_view kTextFields[] = {
+    {kSidesField, "Sides", "numeric", "Number of corners of each polygon, 1 to 10000."},
+    {kRadiusField, "Radius", "decimal", "Radius of the circle, 1e-6 to 1e6."},
+    {kTrialsField, "Number of trials", "decimal",
+     "How many random polygons to draw, 1000 to 1e8 (1e6 takes about a second)."},
+    {kSeedField, "Seed", "numeric",
+     "Start of the random sequence: the same seed gives the same result; 0 takes one from the "
+     "clock."},
+    {kClassesField, "Classes", "numeric",
+     "Number of histogram classes, up to 10000; 0 chooses one from the number of trials."},
+};
+
+const std::string& value_of(const form_values& form, std::string_view name) {
+  if (name == kSidesField) return form.sides;
+  if (name == kRadiusField) return form.radius;
+  if (name == kTrialsField) return form.trials;
+  if (name == kSeedField) return form.seed;
+  if (name == kClassesField) return form.classes;
+  return form.show;
+}
+
+void append_form(std::string& html, const form_values& form) {
+  html += "<form method=\"post\" action=\"/run\">\n";
+  for (const field_view& field : kTextFields) {
+    std::string name(field.name);
+    html += "<div class=\"field\"><label for=\"" + name + "\">" + std::string(field.label) +
+            "</label><input type=\"text\" id=\"" + name + "\" name=\"" + name + "\" value=\"" +
+            html_escape(value_of(form, field.name)) + "\" inputmode=\"" +
+            std::string(field.input_mode) + "\" maxlength=\"" +
+            std::to_string(kMaxFieldLength) + "\" required><small>" + std::string(field.help) +
+            "</small></div>\n";
+  }
+  html += std::string("<div class=\"field\"><label for=\"show\"><input type=\"checkbox\" "
+                      "id=\"show\" name=\"show\" value=\"1\"") +
+          (form.show == "1" ? " checked" : "") +
+          "> Show values</label><small>Also list the histogram, class by class, in the "
+          "report.</small></div>\n"
+          "<button type=\"submit\">Run</button>\n</form>\n";
+}
+
+}  // namespace
+
+form_values form_values_from(const submitted_fields& fields) {
+  form_values form;
+  for (const auto& [name, value] : fields) {
+    if (name == kSidesField) form.sides = value;
+    if (name == kRadiusField) form.radius = value;
+    if (name == kTrialsField) form.trials = value;
+    if (name == kSeedField) form.seed = value;
+    if (name == kClassesField) form.classes = value;
+    if (name == kShowField) form.show = value;
+  }
+  return form;
+}
+
+std::string html_escape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string render_page(const page_content& content) {
+  std::string html(kHead);
+  append_form(html, content.form);
+  if (!content.error.empty()) {
+    html += "<p class=\"error\" id=\"error\" role=\"alert\">" + html_escape(content.error) +
+            "</p>\n";
+  }
+  if (!content.notice.empty()) {
+    html += "<p class=\"notice\" id=\"notice\" role=\"status\">" + html_escape(content.notice) +
+            "</p>\n";
+  }
+  if (!content.report.empty()) {
+    html += "<h2>Report</h2>\n<pre id=\"report\">" + html_escape(content.report) + "</pre>\n";
+  }
+  if (!content.diagnostics.empty()) {
+    html += "<h2>Messages</h2>\n<pre id=\"diagnostics\">" + html_escape(content.diagnostics) +
+            "</pre>\n";
+  }
+  if (!content.chart_url.empty()) {
+    html += "<h2>Chart</h2>\n<p><img id=\"chart\" src=\"" + html_escape(content.chart_url) +
+            "\" alt=\"Histogram of the perimeter: density and cumulative fraction by class\">"
+            "</p>\n";
+  }
+  html += kTail;
+  return html;
+}
+
+}  // namespace polygons::web

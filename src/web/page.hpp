@@ -1,0 +1,40 @@
+#pragma once
+// The one HTML page of the service: the form, and below it the outcome of a
+// run. Works without JavaScript and on narrow screens.
+
+#include <string>
+#include <string_view>
+
+#include "web/fields.hpp"
+
+namespace polygons::web {
+
+// The form's fields as text, shown again as the visitor typed them.
+struct form_values {
+  std::string sides = "3";
+  std::string radius = "1";
+  std::string trials = "1e6";
+  std::string seed = "1";
+  std::string classes = "0";
+  std::string show = "0";
+};
+
+// What the page shows under the form; empty parts are left out.
+struct page_content {
+  form_values form;
+  std::string error;        // a refused field, or why the run failed
+  std::string notice;       // busy, or stopped at the time limit
+  std::string report;       // the program's report
+  std::string diagnostics;  // the program's messages on standard error
+  std::string chart_url;
+};
+
+// The submitted values, the default for each field not submitted.
+form_values form_values_from(const submitted_fields& fields);
+
+// Text made safe for HTML content and attribute values.
+std::string html_escape(std::string_view text);
+
+std::string render_page(const page_content& content);
+
+}  // namespace polygons::web

@@ -1,0 +1,50 @@
+#pragma once
+// The private directory of each run under <workdir>/tmp/, named by a random
+// id, and the only file the service ever reads back from it: the chart.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace polygons::web {
+
+// 128 random bits as 32 lower-case hexadecimal digits.
+inline constexpr std::size_t kRunIdLength = 32;
+inline constexpr std::string_view kChartName = "gnu.png";
+// A chart is a few kilobytes; anything larger is not served.
+inline constexpr std::size_t kMaxChartBytes = 16 * 1024 * 1024;
+
+// A fresh id from std::random_device.
+std::string new_run_id();
+
+// True only for texts new_run_id can produce, so that an id taken from a URL
+// can never name anything outside its own run directory.
+bool is_run_id(std::string_view text);
+
+// <workdir>/tmp: the directory the program resolves "./tmp/" to.
+std::filesystem::path runs_root(const std::filesystem::path& workdir);
+
+// <workdir>/tmp/<id>. `id` must satisfy is_run_id.
+std::filesystem::path run_dir(const std::filesystem::path& workdir, std::string_view id);
+
+// Creates the run directory; false (with `error`) when it exists already or
+// cannot be made.
+bool create_run_dir(const std::filesystem::path& workdir, std::string_view id, std::string& error);
+
+// Removes the run directory and what is in it; an unknown id is ignored.
+void remove_run_dir(const std::filesystem::path& workdir, std::string_view id);
+
+// The chart of a run: a regular file, not a link, read whole. Empty when the
+// id is not a run id or there is no such chart.
+std::optional<std::string> read_chart(const std::filesystem::path& workdir, std::string_view id);
+
+// Removes run directories last changed longer than `retention` ago, except
+// those `in_use` claims. Only directories named like run ids are touched.
+// Returns how many were removed.
+std::size_t sweep_run_dirs(const std::filesystem::path& workdir, std::chrono::seconds retention,
+                           const std::function<bool(std::string_view)>& in_use);
+
+}  // namespace polygons::web

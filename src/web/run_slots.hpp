@@ -1,0 +1,48 @@
+#pragma once
+// Admission of runs: a fixed number run at once, a short queue waits for a
+// free slot, and anything beyond that is turned away at once.
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+
+namespace polygons::web {
+
+class run_slots {
+ public:
+  run_slots(std::size_t running, std::size_t waiting) : running_(running), waiting_(waiting) {}
+
+  // Takes a slot, waiting in the queue when all are busy. False at once, with
+  // nothing taken, when the queue is full too.
+  bool acquire();
+  void release();
+
+  std::size_t busy() const;
+  std::size_t queued() const;
+
+ private:
+  const std::size_t running_;
+  const std::size_t waiting_;
+  std::size_t busy_ = 0;
+  std::size_t queued_ = 0;
+  mutable std::mutex mutex_;
+  std::condition_variable freed_;
+};
+
+// Holds a slot for one scope.
+class slot_hold {
+ public:
+  explicit slot_hold(run_slots& slots) : slots_(slots), held_(slots.acquire()) {}
+  ~slot_hold() {
+    if (held_) slots_.release();
+  }
+  slot_hold(const slot_hold&) = delete;
+  slot_hold& operator=(const slot_hold&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  run_slots& slots_;
+  bool held_;
+};
+
+}  // namespace polygons::web

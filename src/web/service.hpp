@@ -1,0 +1,97 @@
+#pragma once
+// The web service: routes, admission of runs, one run of the program per
+// request in a directory of its own, and the removal of old run directories.
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "web/fields.hpp"
+#include "web/run_slots.hpp"
+
+namespace httplib {
+class Server;
+}
+
+namespace polygons::web {
+
+struct service_options {
+  std::string host = "127.0.0.1";
+  int port = 8080;  // 0: any free port
+  std::filesystem::path program;        // the simulation program
+  std::filesystem::path template_path;  // the plotting template sent after the parameters
+  std::filesystem::path workdir = ".";  // runs go to <workdir>/tmp/<id>/
+  std::chrono::seconds time_limit{60};
+  std::chrono::seconds retention{600};
+  std::size_t max_running = 0;  // 0: one per core
+  std::size_t max_waiting = 4;
+  std::size_t threads = 64;  // connections served at once
+  std::size_t max_request_bytes = 8192;
+  bool log_runs = true;  // one line per run on standard error
+};
+
+// What one run gave.
+struct run_outcome {
+  enum class state { finished, busy, timed_out, failed };
+  state result = state::failed;
+  std::string id;
+  std::string report;       // standard output of the program
+  std::string diagnostics;  // its standard error, or why it could not run
+  bool has_chart = false;
+};
+
+// The plotting template, read whole; empty with `error` when unreadable or
+// without any text.
+std::optional<std::string> read_template(const std::filesystem::path& path, std::string& error);
+
+// "/runs/<id>/gnu.png"
+std::string chart_url(std::string_view id);
+
+class web_service {
+ public:
+  // `plot_template` is sent to every run after the parameter lines.
+  web_service(service_options options, std::string plot_template);
+  ~web_service();
+  web_service(const web_service&) = delete;
+  web_service& operator=(const web_service&) = delete;
+
+  // Binds the listening socket; the port bound (the chosen one when the
+  // options say 0), or -1.
+  int bind();
+  // Answers requests until stop(); false when it could not serve.
+  bool serve();
+  void stop();
+
+  // One run of the program, waiting for a slot when needed.
+  run_outcome run(const run_request& request);
+
+  const service_options& options() const { return options_; }
+
+ private:
+  void install_routes();
+  bool in_use(std::string_view id);
+  void sweep_loop();
+
+  service_options options_;
+  std::string plot_template_;
+  std::vector<std::string> child_environment_;
+  run_slots slots_;
+  std::unique_ptr<httplib::Server> server_;
+
+  std::mutex active_mutex_;
+  std::set<std::string, std::less<>> active_ids_;
+
+  std::mutex sweep_mutex_;
+  std::condition_variable sweep_wake_;
+  bool stopping_ = false;
+  std::thread sweeper_;
+};
+
+}  // namespace polygons::web

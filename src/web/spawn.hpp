@@ -1,0 +1,46 @@
+#pragma once
+// Running the program as a child process: no shell, its own working directory,
+// the environment of the service without chosen variables, standard input fed
+// from memory, standard output and error captured, and a time limit.
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace polygons::web {
+
+struct spawn_request {
+  std::filesystem::path program;  // run as given (made absolute), never looked up
+  std::vector<std::string> args;  // arguments after the program name
+  std::filesystem::path cwd;      // working directory of the child
+  std::vector<std::string> environment;  // NAME=value entries
+  std::string input;                     // all of the child's standard input
+  std::chrono::milliseconds time_limit{60000};
+  std::size_t output_limit = 8 * 1024 * 1024;  // per stream
+};
+
+struct spawn_result {
+  bool started = false;
+  std::string start_error;  // why the child could not be started
+  bool timed_out = false;   // killed at the time limit
+  bool output_cut = false;  // killed for writing more than output_limit
+  int exit_status = -1;     // exit status, or -1 when ended by a signal
+  int signal = 0;           // the signal that ended it, or 0
+  std::string out;
+  std::string err;
+  std::chrono::milliseconds elapsed{0};
+
+  bool exited_ok() const { return started && exit_status == 0 && !timed_out && !output_cut; }
+};
+
+// The current environment without the variables named in `removed`.
+std::vector<std::string> environment_without(const std::vector<std::string_view>& removed);
+
+// Starts the child in a process group of its own and waits for it. At the time
+// limit, or when an output stream passes its limit, the whole group is killed.
+// Every process of the group is gone when this returns.
+spawn_result run_child(const spawn_request& request);
+
+}  // namespace polygons::web
