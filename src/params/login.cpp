@@ -1,0 +1,35 @@
+#include "params/login.hpp"
+
+#include <cstdlib>
+
+#include "text/fixed_text.hpp"
+#include "text/line.hpp"
+
+namespace polygons::params {
+
+void getenv(std::string_view name, std::string& value) {
+  std::string key(name.substr(0, name.find(' ')));
+  // A name holding a NUL could only ever match a shorter variable.
+  const char* found = key.find('\0') == std::string::npos ? std::getenv(key.c_str()) : nullptr;
+  value = text::fixed(found != nullptr ? std::string_view(found) : std::string_view(), value.size());
+}
+
+bool internet(text::LineSink& out) {
+  std::string usrlogin(kTextBufferLength, ' ');
+  getenv("USER", usrlogin);
+  std::string_view login = text::trimmed(usrlogin);
+  if (login.empty()) return true;
+  text::put(out, text::Line().lit(" User login,").col(20).s(login).col(42).lit("|"));
+  return false;
+}
+
+void reminder(text::LineSink& out, const std::vector<std::string>& args) {
+  if (args.empty()) return;
+  const std::string arg = text::fixed(args.front(), kTextBufferLength);
+  if (!text::padded_equal(arg, "?")) return;
+  text::put(out, text::Line().blanks(1).lit("***").blanks(1).lit("Tying 2 rods: string length distribution"));
+  text::put(out, text::Line().blanks(5).lit("Data: ... / ... / .lg(N), iseed, klass / ishow").blanks(1).lit("***"));
+  throw text::RunEnded{};
+}
+
+}  // namespace polygons::params

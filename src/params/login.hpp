@@ -1,0 +1,29 @@
+#pragma once
+// The environment lookup, the user-login line and the usage reminder: the two
+// steps of the parameter reader that come before it reads anything.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/io.hpp"
+
+namespace polygons::params {
+
+// Length of the login and argument buffers.
+inline constexpr std::size_t kTextBufferLength = 1024;
+
+// Fills `value` (its length is kept) with the environment variable named by
+// `name` up to its first blank: left-aligned and blank-padded, cut to the
+// buffer's length; all blanks when the variable is unset or empty.
+void getenv(std::string_view name, std::string& value);
+
+// Writes the user-login line when USER has a value that is not all blanks.
+// Returns the internet-run flag: true when no user login is known.
+bool internet(text::LineSink& out);
+
+// When the first argument is "?" (trailing blanks ignored), writes the two
+// reminder lines and ends the run with text::RunEnded.
+void reminder(text::LineSink& out, const std::vector<std::string>& args);
+
+}  // namespace polygons::params

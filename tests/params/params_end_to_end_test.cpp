@@ -1,0 +1,164 @@
+// Runs the built program on parameter input in a scratch directory and looks
+// at the lines that the parameter reader owns.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "user_scope.hpp"
+
+namespace polygons::params {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct program_run {
+  int status = -1;
+  std::string out;
+  std::string err;
+  std::string input_left;  // what a reader of standard input finds after the program ended
+};
+
+std::string read_file(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// Single quotes for the shell.
+std::string shell_quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+class ParamsEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/polygons_params_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs the program with `input` on standard input; `cat` then shows what
+  // the program left unread of it.
+  program_run run(const std::string& input, std::optional<std::string> user,
+                  const std::vector<std::string>& args = {}) {
+    user_scope scope(std::move(user));
+    std::ofstream(dir_ / "input.txt", std::ios::binary) << input;
+    std::string command = "cd ";
+    command += shell_quoted(dir_.string());
+    command += " && ( ";
+    command += shell_quoted(POLYGONS_BINARY);
+    for (const std::string& arg : args) {
+      command += ' ';
+      command += shell_quoted(arg);
+    }
+    command += " > out.txt 2> err.txt; echo $? > status.txt; cat > left.txt ) < input.txt";
+    program_run r;
+    int rc = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << command;
+    r.status = std::stoi(read_file(dir_ / "status.txt"));
+    r.out = read_file(dir_ / "out.txt");
+    r.err = read_file(dir_ / "err.txt");
+    r.input_left = read_file(dir_ / "left.txt");
+    return r;
+  }
+
+  fs::path dir_;
+};
+
+constexpr const char* kWorkedExampleInput = "5\n1\n1e6 4711\n0\n0\n";
+constexpr const char* kParameterLines =
+    " User login,       guest                 |\n"
+    " .Sides,                            5    | (sides of polygom)\n"
+    " Radius,                        1.000    | (radius of circle)\n"
+    " N. of trials (N),              1.000E+06| = 1000000; seed, 4711\n"
+    " klasses,                          21    |\n"
+    " Show values ? {0|1}                0    |\n"
+    " ----------------------------------------+---------------------------------------\n";
+constexpr const char* kReminderLines =
+    " *** Tying 2 rods: string length distribution\n"
+    "     Data: ... / ... / .lg(N), iseed, klass / ishow ***\n";
+
+TEST_F(ParamsEndToEnd, WorkedExampleParameterLines) {
+  program_run r = run(kWorkedExampleInput, "guest");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  std::size_t begin = r.out.find(" User login,");
+  ASSERT_NE(begin, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.substr(begin, std::string(kParameterLines).size()), kParameterLines);
+  EXPECT_EQ(r.out.find(" User login,", begin + 1), std::string::npos);
+  // Only the banner comes before the login line.
+  EXPECT_NE(r.out.substr(0, begin).find("Simulation of random polygons"), std::string::npos);
+  EXPECT_EQ(r.out.substr(0, begin).find(" .Sides,"), std::string::npos);
+}
+
+TEST_F(ParamsEndToEnd, WithoutUserFewTrialsAreAugmented) {
+  program_run r = run("5\n1\n50 1\n0\n0\n", std::nullopt);
+  EXPECT_EQ(r.out.find(" User login,"), std::string::npos);
+  EXPECT_NE(r.out.find("(radius of circle)\n"
+                       " %Wrn Augmenting N to 1.000E+03\n"
+                       " N. of trials (N),              1.000E+03| = 1000; seed, 1\n"
+                       " klasses,                          11    |\n"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(ParamsEndToEnd, ReminderLeavesStandardInputUntouched) {
+  program_run r = run(kWorkedExampleInput, "guest", {"?"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  std::size_t begin = r.out.find(" User login,");
+  ASSERT_NE(begin, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.substr(begin),
+            std::string(" User login,       guest                 |\n") + kReminderLines);
+  EXPECT_EQ(r.input_left, kWorkedExampleInput);
+}
+
+TEST_F(ParamsEndToEnd, ReminderWithoutUser) {
+  program_run r = run(kWorkedExampleInput, std::nullopt, {"? "});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.find(" User login,"), std::string::npos);
+  ASSERT_GE(r.out.size(), std::string(kReminderLines).size());
+  EXPECT_EQ(r.out.substr(r.out.size() - std::string(kReminderLines).size()), kReminderLines);
+  EXPECT_EQ(r.input_left, kWorkedExampleInput);
+}
+
+TEST_F(ParamsEndToEnd, BadParameterInputFails) {
+  struct Case {
+    const char* input;
+    const char* err;
+  };
+  const Case cases[] = {
+      {"5\n1\nabc 1\n0\n0\n", "polygons: standard input, line 3: \"abc\" is not a number (number of trials zn)\n"},
+      {"5\n1\n", "polygons: standard input, after line 2: end of input before a value for the number of trials zn\n"},
+      {"0\n1\n1000 1\n0\n0\n", "polygons: the number of sides is 0; a polygon needs at least 1 side\n"},
+      {"3\n0\n1000 1\n0\n0\n", "polygons: the radius is 0; the polygons need a circle of some size\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    program_run r = run(c.input, std::nullopt);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_NE(r.out.find("Simulation of random polygons"), std::string::npos);
+  }
+}
+
+TEST_F(ParamsEndToEnd, RefusedParametersComeAfterTheirLines) {
+  program_run r = run("3\n0\n1000 1\n0\n0\n", std::nullopt);
+  EXPECT_NE(r.out.find(" ----------------------------------------+"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" Extreme values,"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace polygons::params
