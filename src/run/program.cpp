@@ -13,6 +13,7 @@
 #include <xmmintrin.h>
 #endif
 
+#include "graph/graph_job.hpp"
 #include "params/readat.hpp"
 #include "run/clock.hpp"
 #include "run/report.hpp"
@@ -44,6 +45,7 @@ void write_banner(text::LineSink& out) {
 void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineSink& out) {
   sim::SeedState rng;
   params::run_parameters p = params::readat(in, out, args, rng);
+  const std::string workdir = graph::working_directory(args);
   const double perim_min = 0.0;
   const double perim_max = perimeter_max(p.sides, p.radius);
   write_range_line(out, perim_min, perim_max);
@@ -76,8 +78,8 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   const sim::Mode mode = sim::find_mode(classes.result_z, classes.centre);
   write_mode_line(out, mode.x, mode.y);
 
-  // The graph job comes next: classes.centre and classes.result_z
-  // (sim::kResultRows vectors) for classes sim::K1ST .. p.klass.
+  graph::www_graph(workdir, p.ishow, sim::K1ST, p.klass, sim::kResultRows, classes.centre,
+                   classes.result_z, in, out);
 }
 
 }  // namespace
