@@ -23,11 +23,13 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The offending text as a diagnostic shows it: quoted, and cut when long.
+// The offending text as a diagnostic shows it: quoted, control characters
+// as '?', cut when long.
 std::string quoted(std::string_view token) {
   constexpr std::size_t kShown = 40;
-  if (token.size() <= kShown) return "\"" + std::string(token) + "\"";
-  return "\"" + std::string(token.substr(0, kShown)) + "...\"";
+  std::string shown = "\"";
+  for (char c : token.substr(0, kShown)) shown += std::iscntrl(static_cast<unsigned char>(c)) ? '?' : c;
+  return shown + (token.size() > kShown ? "...\"" : "\"");
 }
 
 // The scanning position of one read within the current line.
@@ -40,7 +42,7 @@ class list_scanner {
     if (!std::getline(input_.in, line_)) {
       if (input_.in.bad())
         throw text::FatalError("cannot read " + input_.source_name, text::kExitIoFailure);
-      throw text::FatalError(input_.source_name + ", after line " + text::i0(input_.line_number) +
+      throw text::FatalError(input_.source_name + ", line " + text::i0(input_.line_number + 1) +
                                  ": end of input before a value for the " + std::string(item_name),
                              text::kExitBadInput);
     }

@@ -167,11 +167,11 @@ TEST(ListInput, FatalDiagnostics) {
     const char* message;
   };
   const Case cases[] = {
-      {"empty input", "", "standard input, after line 0: end of input before a value for the item a"},
+      {"empty input", "", "standard input, line 1: end of input before a value for the item a"},
       {"input ends within the read", "1 2.5\n",
-       "standard input, after line 1: end of input before a value for the item b"},
+       "standard input, line 2: end of input before a value for the item b"},
       {"input ends after blank lines", "1\n\n  \n",
-       "standard input, after line 3: end of input before a value for the item x"},
+       "standard input, line 4: end of input before a value for the item x"},
       {"letters for a real", "1 abc 3\n", "standard input, line 1: \"abc\" is not a number (item x)"},
       {"letters for an integer", "\n\nfive\n", "standard input, line 3: \"five\" is not a number (item a)"},
       {"fraction for an integer", "2.5 1 1\n", "standard input, line 1: \"2.5\" is not an integer (item a)"},
@@ -182,6 +182,8 @@ TEST(ListInput, FatalDiagnostics) {
        "standard input, line 1: \"-2147483649\" is outside the 32-bit integer range (item a)"},
       {"value glued to letters", "1 2.5abc 3\n", "standard input, line 1: \"2.5abc\" is not a number (item x)"},
       {"quoted text", "'1' 2 3\n", "standard input, line 1: \"'1'\" is not a number (item a)"},
+      {"control characters are shown as question marks", "1 a\x01\x7f 3\n",
+       "standard input, line 1: \"a??\" is not a number (item x)"},
       {"long text is cut", "1 aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa 3\n",
        "standard input, line 1: \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa...\" is not a number (item x)"},
   };

@@ -141,7 +141,7 @@ TEST_F(ParamsEndToEnd, BadParameterInputFails) {
   };
   const Case cases[] = {
       {"5\n1\nabc 1\n0\n0\n", "polygons: standard input, line 3: \"abc\" is not a number (number of trials zn)\n"},
-      {"5\n1\n", "polygons: standard input, after line 2: end of input before a value for the number of trials zn\n"},
+      {"5\n1\n", "polygons: standard input, line 3: end of input before a value for the number of trials zn\n"},
       {"0\n1\n1000 1\n0\n0\n", "polygons: the number of sides is 0; a polygon needs at least 1 side\n"},
       {"3\n0\n1000 1\n0\n0\n", "polygons: the radius is 0; the polygons need a circle of some size\n"},
   };

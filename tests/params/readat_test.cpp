@@ -210,7 +210,7 @@ TEST(Readat, BadInputEndsTheRunKeepingEarlierLines) {
     const char* last_line;  // the last report line written before the diagnostic
   };
   const Case cases[] = {
-      {"no input", "", "standard input, after line 0: end of input before a value for the number of sides", ""},
+      {"no input", "", "standard input, line 1: end of input before a value for the number of sides", ""},
       {"letters for the trials", "5\n1\nabc 1\n0\n0\n",
        "standard input, line 3: \"abc\" is not a number (number of trials zn)", "(radius of circle)"},
       {"fraction for the sides", "5.5\n1\n1000 1\n0\n0\n",
@@ -219,7 +219,7 @@ TEST(Readat, BadInputEndsTheRunKeepingEarlierLines) {
        "standard input, line 3: \"4294967296\" is outside the 32-bit integer range (seed iseed)",
        "(radius of circle)"},
       {"input ends before the show switch", "5\n1\n1000 1\n0\n",
-       "standard input, after line 4: end of input before a value for the show switch ishow", "klasses,"},
+       "standard input, line 5: end of input before a value for the show switch ishow", "klasses,"},
       {"NaN trials", "5\n1\nnan 1\n0\n0\n",
        "standard input, line 3: the number of trials zn is NaN; it must be a number", "(radius of circle)"},
   };
