@@ -17,6 +17,7 @@
 #include "params/readat.hpp"
 #include "run/clock.hpp"
 #include "run/report.hpp"
+#include "sim/engine.hpp"
 #include "sim/histogram.hpp"
 #include "sim/random.hpp"
 #include "sim/trials.hpp"
@@ -63,8 +64,8 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   }
   sim::TrialResults trials;
   try {
-    trials = sim::simulate_class(p.sides, p.radius, p.N, sim::K1ST, p.klass, perim_min, perim_max,
-                                 classes.count, rng);
+    trials = sim::run_trials(p.sides, p.radius, p.N, sim::K1ST, p.klass, perim_min, perim_max,
+                             classes.count, rng, sim::engine_options_for_run());
   } catch (const std::bad_alloc&) {
     throw text::FatalError("cannot allocate the work arrays of " + std::to_string(p.sides) +
                                " sides", text::kExitIoFailure);

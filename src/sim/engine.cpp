@@ -1,0 +1,328 @@
+#include "sim/engine.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include <unistd.h>
+
+#include "sim/kernels.hpp"
+#include "sim/memory.hpp"
+#include "sim/progress.hpp"
+
+namespace polygons::sim {
+
+namespace {
+
+constexpr std::int64_t kChunkDraws = std::int64_t{1} << 18;
+constexpr std::int64_t kMaxChunks = std::int64_t{1} << 16;
+// Draws generated, sorted and measured together, so that the sine loop runs
+// over many values at once even for triangles.
+constexpr std::size_t kBlockDraws = 2048;
+// Above this many class slots the threads count into the one shared array
+// (atomically) instead of one array each.
+constexpr std::int64_t kPrivateCountSlots = std::int64_t{1} << 21;
+// Above this many vertices a trial sorts by buckets; below, by insertion.
+constexpr std::size_t kInsertionSortMax = 16;
+constexpr int kMaxThreads = 1024;
+
+struct ChunkStats {
+  std::int64_t count = 0;
+  double avg = 0.0;
+  double variance = 0.0;  // divisor count - 1
+};
+
+// What every chunk of a run shares.
+struct RunSetup {
+  std::size_t n = 0;
+  double R = 0.0;
+  double pi = 0.0;
+  double perim_min = 0.0;
+  double class_width = 0.0;
+  std::int32_t k1st = 1;
+  std::int64_t slots = 0;
+  std::int64_t trials = 0;
+  std::int64_t chunk = 0;
+  std::int64_t chunks = 0;
+  SeedState start;
+  std::int64_t* shared_counts = nullptr;  // set when the threads count into one array
+};
+
+// The work arrays of one thread, allocated before the threads start.
+struct Workspace {
+  Workspace(const RunSetup& run, bool private_counts)
+      : block_trials(std::max<std::size_t>(1, kBlockDraws / run.n)),
+        z(block_trials * run.n),
+        sines(block_trials * run.n),
+        perimeters(block_trials),
+        multipliers(lane_multipliers(block_trials * run.n)) {
+    if (run.n > kInsertionSortMax) {
+      int bits = 1;
+      while ((std::size_t{1} << bits) < run.n && bits < 24) ++bits;
+      bucket_shift = 31 - bits;
+      sorted.resize(run.n);
+      buckets.resize((std::size_t{1} << bits) + 1);
+    }
+    if (private_counts) counts.assign(static_cast<std::size_t>(run.slots), 0);
+  }
+
+  static double bytes(const RunSetup& run, bool private_counts) {
+    const double block = static_cast<double>(std::max<std::size_t>(run.n, kBlockDraws));
+    const double per_draw = sizeof(std::int32_t) + sizeof(double);
+    const double sorting = static_cast<double>(run.n) * 2.0 * sizeof(std::int32_t) * 2.0;
+    const double counts = private_counts ? static_cast<double>(run.slots) * 8.0 : 0.0;
+    return block * (per_draw + sizeof(double)) + sorting + counts;
+  }
+
+  std::size_t block_trials;
+  std::vector<std::int32_t> z;
+  std::vector<double> sines;
+  std::vector<double> perimeters;
+  LaneMultipliers multipliers;
+  int bucket_shift = 0;
+  std::vector<std::int32_t> sorted;
+  std::vector<std::uint32_t> buckets;
+  std::vector<std::int64_t> counts;
+};
+
+inline void order_pair(std::int32_t& a, std::int32_t& b) {
+  const std::int32_t low = std::min(a, b);
+  const std::int32_t high = std::max(a, b);
+  a = low;
+  b = high;
+}
+
+void insertion_sort(std::int32_t* z, std::size_t n) {
+  for (std::size_t i = 1; i < n; ++i) {
+    const std::int32_t value = z[i];
+    std::size_t j = i;
+    while (j > 0 && z[j - 1] > value) {
+      z[j] = z[j - 1];
+      --j;
+    }
+    z[j] = value;
+  }
+}
+
+// The draws are uniform, so spreading them over about n buckets by their top
+// bits leaves them nearly in order; an insertion pass finishes the job.
+void bucket_sort(std::int32_t* z, std::size_t n, Workspace& w) {
+  std::fill(w.buckets.begin(), w.buckets.end(), 0u);
+  for (std::size_t i = 0; i < n; ++i) ++w.buckets[(static_cast<std::uint32_t>(z[i]) >> w.bucket_shift) + 1];
+  for (std::size_t b = 1; b < w.buckets.size(); ++b) w.buckets[b] += w.buckets[b - 1];
+  for (std::size_t i = 0; i < n; ++i) {
+    w.sorted[w.buckets[static_cast<std::uint32_t>(z[i]) >> w.bucket_shift]++] = z[i];
+  }
+  insertion_sort(w.sorted.data(), n);
+  std::memcpy(z, w.sorted.data(), n * sizeof(std::int32_t));
+}
+
+// Ascending order of the combined integers is ascending order of the draws,
+// since a draw is an increasing function of its integer.
+inline void sort_draws(std::int32_t* z, std::size_t n, Workspace& w) {
+  switch (n) {
+    case 0:
+    case 1:
+      return;
+    case 2:
+      order_pair(z[0], z[1]);
+      return;
+    case 3:
+      order_pair(z[0], z[1]);
+      order_pair(z[1], z[2]);
+      order_pair(z[0], z[1]);
+      return;
+    default:
+      if (n <= kInsertionSortMax) {
+        insertion_sort(z, n);
+      } else {
+        bucket_sort(z, n, w);
+      }
+  }
+}
+
+// The gaps between neighbouring vertices in full turns; the closing side's
+// arc is one turn minus the span of the draws, and sin(pi (1 - s)) = sin(pi s),
+// so the span itself stands in for it.
+inline void gaps_of(const std::int32_t* z, std::size_t n, double scale, double* gaps) {
+  for (std::size_t i = 0; i + 1 < n; ++i) gaps[i] = static_cast<double>(z[i + 1] - z[i]) * scale;
+  gaps[n - 1] = static_cast<double>(z[n - 1] - z[0]) * scale;
+}
+
+void count_trial(std::int64_t slot, Workspace& w, const RunSetup& run) {
+  if (run.shared_counts != nullptr) {
+    std::atomic_ref<std::int64_t>(run.shared_counts[slot]).fetch_add(1, std::memory_order_relaxed);
+  } else {
+    ++w.counts[static_cast<std::size_t>(slot)];
+  }
+}
+
+ChunkStats run_chunk(std::int64_t c, const RunSetup& run, Workspace& w) {
+  const std::int64_t first = c * run.chunk;
+  std::int64_t left = std::min(run.chunk, run.trials - first);
+  SeedState state = jumped(run.start, static_cast<std::uint64_t>(first) * run.n);
+  const double scale_factor = scale();
+  const std::size_t n = run.n;
+  RunningStats stats;
+  while (left > 0) {
+    const std::size_t block = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(w.block_trials)));
+    const std::size_t draws = block * n;
+    draw_integers(state, w.z.data(), draws, w.multipliers);
+    for (std::size_t t = 0; t < block; ++t) {
+      std::int32_t* z = w.z.data() + t * n;
+      sort_draws(z, n, w);
+      gaps_of(z, n, scale_factor, w.sines.data() + t * n);
+    }
+    sin_pi_turns(w.sines.data(), draws, run.pi);
+    for (std::size_t t = 0; t < block; ++t) {
+      const double* s = w.sines.data() + t * n;
+      double sum = 0.0;
+      for (std::size_t i = 0; i < n; ++i) sum += s[i];
+      w.perimeters[t] = (2.0 * sum) * run.R;
+    }
+    for (std::size_t t = 0; t < block; ++t) {
+      const double perimeter = w.perimeters[t];
+      count_trial(class_slot_of(perimeter, run.perim_min, run.class_width, run.k1st, run.slots), w, run);
+      stats.add(perimeter);
+    }
+    left -= static_cast<std::int64_t>(block);
+  }
+  return ChunkStats{stats.count, stats.avg, stats.variance};
+}
+
+// Chunks in chunk order, by the pairwise formula for means and sums of
+// squared deviations (Chan, Golub and LeVeque).
+TrialResults merged(const std::vector<ChunkStats>& chunks, double class_width) {
+  TrialResults result;
+  result.class_width = class_width;
+  if (chunks.size() == 1) {
+    result.perim_avg = chunks[0].avg;
+    result.perim_stdev = std::sqrt(chunks[0].variance);
+    return result;
+  }
+  double count = static_cast<double>(chunks[0].count);
+  double mean = chunks[0].avg;
+  double squares = chunks[0].variance * (count - 1.0);
+  for (std::size_t c = 1; c < chunks.size(); ++c) {
+    const double count_b = static_cast<double>(chunks[c].count);
+    const double total = count + count_b;
+    const double delta = chunks[c].avg - mean;
+    mean += delta * (count_b / total);
+    squares += chunks[c].variance * (count_b - 1.0) + delta * delta * (count * count_b / total);
+    count = total;
+  }
+  result.perim_avg = mean;
+  result.perim_stdev = std::sqrt(squares / (count - 1.0));
+  return result;
+}
+
+}  // namespace
+
+std::int64_t chunk_trials_for(std::int32_t n, std::int64_t N) {
+  const std::int64_t by_draws = std::max<std::int64_t>(1, kChunkDraws / std::max<std::int32_t>(n, 1));
+  const std::int64_t by_count = (std::max<std::int64_t>(N, 1) + kMaxChunks - 1) / kMaxChunks;
+  return std::max(by_draws, by_count);
+}
+
+std::optional<int> parse_thread_count(std::string_view text) {
+  const std::size_t comma = text.find(',');
+  if (comma != std::string_view::npos) text = text.substr(0, comma);
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  if (text.empty()) return std::nullopt;
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < 1) return std::nullopt;
+  return std::min(value, kMaxThreads);
+}
+
+EngineOptions engine_options_for_run() {
+  EngineOptions options;
+  const unsigned hardware = std::thread::hardware_concurrency();
+  options.threads = hardware > 0 ? static_cast<int>(std::min<unsigned>(hardware, kMaxThreads)) : 1;
+  if (const char* env = std::getenv("OMP_NUM_THREADS"); env != nullptr) {
+    if (const std::optional<int> threads = parse_thread_count(env)) {
+      options.threads = *threads;
+    } else {
+      std::fprintf(stderr, "polygons: OMP_NUM_THREADS=\"%s\" is not a positive number of threads; using %d\n",
+                   env, options.threads);
+    }
+  }
+  options.show_progress = isatty(STDERR_FILENO) == 1;
+  return options;
+}
+
+TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k1st,
+                        std::int32_t klass, double perim_min, double perim_max,
+                        std::vector<std::int64_t>& class_count, SeedState& rng,
+                        const EngineOptions& options) {
+  RunSetup run;
+  run.n = static_cast<std::size_t>(std::max<std::int32_t>(n, 1));
+  run.R = R;
+  run.pi = 4.0 * std::atan(1.0);
+  run.perim_min = perim_min;
+  run.class_width = class_width_of(k1st, klass, perim_min, perim_max);
+  run.k1st = k1st;
+  run.slots = class_slots(k1st, klass);
+  run.trials = std::max<std::int64_t>(N, 1);
+  run.chunk = options.chunk_trials > 0 ? options.chunk_trials : chunk_trials_for(n, run.trials);
+  run.chunks = (run.trials + run.chunk - 1) / run.chunk;
+  run.start = rng;
+
+  const int threads = static_cast<int>(std::clamp<std::int64_t>(options.threads, 1, std::min<std::int64_t>(run.chunks, kMaxThreads)));
+  const bool private_counts = run.slots <= kPrivateCountSlots;
+  class_count.assign(static_cast<std::size_t>(run.slots), 0);
+  if (!private_counts) run.shared_counts = class_count.data();
+
+  require_memory(Workspace::bytes(run, private_counts) * threads);
+  std::vector<Workspace> workspaces;
+  workspaces.reserve(static_cast<std::size_t>(threads));
+  for (int t = 0; t < threads; ++t) workspaces.emplace_back(run, private_counts);
+  std::vector<ChunkStats> chunks(static_cast<std::size_t>(run.chunks));
+
+  std::atomic<std::int64_t> next_chunk{0};
+  std::atomic<std::int64_t> trials_done{0};
+  ProgressLine progress(options.show_progress);
+  auto work = [&](int t) {
+    for (;;) {
+      const std::int64_t c = next_chunk.fetch_add(1, std::memory_order_relaxed);
+      if (c >= run.chunks) return;
+      chunks[static_cast<std::size_t>(c)] = run_chunk(c, run, workspaces[static_cast<std::size_t>(t)]);
+      const std::int64_t count = chunks[static_cast<std::size_t>(c)].count;
+      const std::int64_t done = trials_done.fetch_add(count, std::memory_order_relaxed) + count;
+      if (t == 0) progress.update(static_cast<double>(done) / static_cast<double>(run.trials));
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    helpers.reserve(static_cast<std::size_t>(threads - 1));
+    // Results do not depend on how many threads take part, so a thread that
+    // cannot be started leaves its share to the others.
+    for (int t = 1; t < threads; ++t) {
+      try {
+        helpers.emplace_back(work, t);
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+    work(0);
+  }
+  progress.clear();
+
+  if (private_counts) {
+    for (const Workspace& w : workspaces) {
+      for (std::size_t k = 0; k < class_count.size(); ++k) class_count[k] += w.counts[k];
+    }
+  }
+  fold_overflow(class_count);
+  rng = jumped(run.start, static_cast<std::uint64_t>(run.trials) * run.n);
+  return merged(chunks, run.class_width);
+}
+
+}  // namespace polygons::sim

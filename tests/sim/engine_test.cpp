@@ -1,0 +1,194 @@
+#include "sim/engine.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "sim/kernels.hpp"
+#include "sim/progress.hpp"
+#include "sim/trials.hpp"
+#include "sim_test_support.hpp"
+
+namespace polygons::sim {
+namespace {
+
+using simtest::class_sum;
+using simtest::perimeter_max;
+using simtest::seeded;
+
+struct Case {
+  std::int32_t n;
+  double R;
+  std::int64_t N;
+  std::int32_t klass;
+  std::int32_t iseed;
+  std::int64_t chunk;  // 0 = the run's own chunk size
+  const char* why;
+};
+
+struct Outcome {
+  TrialResults results;
+  std::vector<std::int64_t> counts;
+  SeedState after;
+};
+
+Outcome reference(const Case& c) {
+  Outcome o;
+  o.after = seeded(c.iseed);
+  o.results = simulate_class(c.n, c.R, c.N, K1ST, c.klass, 0.0, perimeter_max(c.n, c.R), o.counts,
+                             o.after);
+  return o;
+}
+
+Outcome engine(const Case& c, int threads) {
+  Outcome o;
+  o.after = seeded(c.iseed);
+  EngineOptions options;
+  options.threads = threads;
+  options.chunk_trials = c.chunk;
+  o.results = run_trials(c.n, c.R, c.N, K1ST, c.klass, 0.0, perimeter_max(c.n, c.R), o.counts,
+                         o.after, options);
+  return o;
+}
+
+void expect_relative(double actual, double expected, double tolerance) {
+  EXPECT_LE(std::abs(actual - expected), tolerance * std::abs(expected)) << actual << " vs " << expected;
+}
+
+// None of these runs has a perimeter within rounding of a class boundary, so
+// the counts agree exactly.
+const Case kCases[] = {
+    {3, 1.0, 1000, 11, 1, 0, "the worked run, one chunk"},
+    {3, 1.0, 200001, 21, 7, 0, "triangles over several chunks, the last one short"},
+    {3, 1.0, 1000, 11, 1, 64, "small chunks, N not a multiple of the chunk"},
+    {3, 1.0, 50, 11, 1, 64, "N smaller than one chunk"},
+    {1, 2.0, 5000, 7, 3, 300, "one vertex: all perimeters 0"},
+    {2, 1.0, 7777, 30, -5, 1000, "two vertices: twice one chord"},
+    {4, -2.5, 30000, 40, 12345, 4096, "negative radius"},
+    {5, 1.0, 3000, 1, 99, 128, "one class"},
+    {10, 0.75, 20000, 50, 42, 0, "insertion sort, several chunks"},
+    {17, 1.0, 4000, 25, 8, 333, "smallest bucket-sorted polygon"},
+    {30, 3.0, 5000, 60, 2147483562, 0, "thirty sides"},
+    {100, 1.0, 2000, 28, 4711, 0, "a hundred sides"},
+    {1000, 1.0, 300, 11, -1, 0, "a thousand sides, more than one chunk"},
+    {333, 10.0, 251, 9, 5, 17, "odd sides, odd chunk"},
+};
+
+TEST(Engine, AgreesWithTheStraightforwardLoop) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.why);
+    const Outcome ref = reference(c);
+    const Outcome eng = engine(c, 2);
+    EXPECT_EQ(eng.counts, ref.counts);
+    EXPECT_EQ(class_sum(eng.counts), c.N);
+    EXPECT_EQ(eng.results.class_width, ref.results.class_width);
+    if (ref.results.perim_avg == 0.0) {
+      EXPECT_EQ(eng.results.perim_avg, 0.0);
+      EXPECT_EQ(eng.results.perim_stdev, 0.0);
+    } else {
+      expect_relative(eng.results.perim_avg, ref.results.perim_avg, 1e-12);
+      // The perimeters themselves may differ in their last bits (the
+      // straightforward chords lose bits to cancellation when many sides are
+      // short), so a deviation far smaller than the average is compared on
+      // the scale of the average.
+      const double scale = std::max(std::abs(ref.results.perim_stdev), std::abs(ref.results.perim_avg));
+      EXPECT_LE(std::abs(eng.results.perim_stdev - ref.results.perim_stdev), 1e-12 * scale)
+          << eng.results.perim_stdev << " vs " << ref.results.perim_stdev;
+    }
+    EXPECT_EQ(eng.after, ref.after) << "the stream must end where the sequential run leaves it";
+  }
+}
+
+TEST(Engine, WorkedRunIsExact) {
+  const Case worked{3, 1.0, 1000, 11, 1, 0, "worked run"};
+  const Outcome eng = engine(worked, 8);
+  EXPECT_EQ(std::vector<std::int64_t>(eng.counts.begin(), eng.counts.end() - 1),
+            (std::vector<std::int64_t>{5, 16, 23, 31, 48, 57, 87, 117, 186, 214, 216}));
+  EXPECT_NEAR(eng.results.perim_avg, 3.806023343, 5e-10);
+  EXPECT_NEAR(eng.results.perim_stdev, 1.092569534, 5e-10);
+}
+
+TEST(Engine, SameResultsOnAnyNumberOfThreads) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.why);
+    const Outcome one = engine(c, 1);
+    for (int threads : {2, 3, 8}) {
+      const Outcome many = engine(c, threads);
+      EXPECT_EQ(many.counts, one.counts) << threads << " threads";
+      EXPECT_EQ(many.results.perim_avg, one.results.perim_avg) << threads << " threads";
+      EXPECT_EQ(many.results.perim_stdev, one.results.perim_stdev) << threads << " threads";
+    }
+  }
+}
+
+TEST(Engine, ManyClassesCountIntoOneSharedArray) {
+  // Enough classes that the threads share one count array.
+  const Case c{3, 1.0, 100000, 3'000'000, 77, 1000, "three million classes"};
+  const Outcome ref = reference(c);
+  const Outcome eng = engine(c, 3);
+  EXPECT_EQ(eng.counts, ref.counts);
+  EXPECT_EQ(class_sum(eng.counts), c.N);
+}
+
+TEST(ChunkSize, IndependentOfThreadsAndBounded) {
+  EXPECT_EQ(chunk_trials_for(3, 1000), 87381);
+  EXPECT_EQ(chunk_trials_for(1000, 1000), 262);
+  EXPECT_EQ(chunk_trials_for(1, 1000), 262144);
+  EXPECT_EQ(chunk_trials_for(1'000'000, 10), 1);
+  // At most 2^16 chunks however many trials.
+  const std::int64_t most = 2'330'000'000;
+  EXPECT_LE((most + chunk_trials_for(1000, most) - 1) / chunk_trials_for(1000, most), 65536);
+}
+
+TEST(ThreadCount, ParsesOmpNumThreads) {
+  struct Text {
+    const char* text;
+    std::optional<int> threads;
+  };
+  const Text cases[] = {
+      {"1", 1},          {"8", 8},        {" 3 ", 3},         {"4,2", 4},
+      {"0", std::nullopt}, {"-2", std::nullopt}, {"", std::nullopt}, {"two", std::nullopt},
+      {"3x", std::nullopt}, {"99999999999", std::nullopt}, {"100000", 1024},
+  };
+  for (const Text& t : cases) EXPECT_EQ(parse_thread_count(t.text), t.threads) << '"' << t.text << '"';
+}
+
+TEST(Kernels, LanesDrawTheSequentialStream) {
+  for (std::size_t count : {0u, 5u, 8u, 9u, 2046u, 2048u, 8000u}) {
+    SeedState lanes = seeded(123);
+    SeedState single = lanes;
+    std::vector<std::int32_t> fast(count), slow(count);
+    draw_integers(lanes, fast.data(), count, lane_multipliers(2048));
+    for (std::int32_t& z : slow) z = next_integer(single);
+    EXPECT_EQ(fast, slow) << count;
+    EXPECT_EQ(lanes, single) << count;
+  }
+}
+
+TEST(Kernels, SinPiIsAccurate) {
+  const double pi = 4.0 * std::atan(1.0);
+  std::vector<double> x;
+  for (int i = 0; i <= 4096; ++i) x.push_back(i / 4096.0);
+  x.push_back(1e-9);
+  x.push_back(1.0 - 1e-9);
+  std::vector<double> y = x;
+  sin_pi_turns(y.data(), y.size(), pi);
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const double t = x[i] < 0.5 ? x[i] : 1.0 - x[i];
+    EXPECT_NEAR(y[i], std::sin(pi * t), 4e-16 * std::max(1e-300, std::sin(pi * t)) + 1e-300) << x[i];
+  }
+  EXPECT_EQ(y[0], 0.0);
+  EXPECT_EQ(y[4096], 0.0);
+}
+
+TEST(Progress, TextShowsShareAndTimeLeft) {
+  EXPECT_EQ(progress_text(0.421, 12.2), " polygons: 42% of the trials done, about 13 s left");
+  EXPECT_EQ(progress_text(0.5, 600.0), " polygons: 50% of the trials done, about 10 min left");
+  EXPECT_EQ(progress_text(0.01, 36000.0), " polygons: 1% of the trials done, about 10 h left");
+  EXPECT_EQ(progress_text(0.0, -1.0), " polygons: 0% of the trials done, time left unknown");
+}
+
+}  // namespace
+}  // namespace polygons::sim
