@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -207,6 +208,18 @@ TEST_F(GraphJob, MissingPlotterIsReportedAndTheRunGoesOn) {
   run_plotter("./no-such-plotter", "script");
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "polygons: cannot run ./no-such-plotter: No such file or directory\n");
+}
+
+// The program ignores SIGPIPE for itself; gnuplot must start with the default.
+TEST_F(GraphJob, PlotterStartsWithDefaultSigpipeAndIsWaitedFor) {
+  std::ofstream("probe.sh") << "sleep 0.2\ngrep '^SigIgn:' /proc/$$/status > ignored.txt\n";
+  const auto previous = std::signal(SIGPIPE, SIG_IGN);
+  run_plotter("/bin/sh", "probe.sh");
+  std::signal(SIGPIPE, previous);
+  const std::string line = file_text("ignored.txt");
+  ASSERT_TRUE(line.starts_with("SigIgn:")) << "the run did not wait for the plotter";
+  const unsigned long long ignored = std::stoull(line.substr(7), nullptr, 16);
+  EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << line;
 }
 
 TEST_F(GraphJob, MakeReadableForAllKeepsTheOtherBits) {
