@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -51,9 +51,38 @@ class ClockEndToEnd : public ::testing::Test {
   fs::path dir_;
 };
 
-const std::regex kStamp(R"( \d{4}-\d\d-\d\d UTC[+-]\d{4} [ \d]\d:\d\d:\d\d\.\d{3})");
-const std::regex kEndLine(R"( \d{4}-\d\d-\d\d UTC[+-]\d{4} [ \d]\d:\d\d:\d\d\.\d{3} {6}"CPU":[ \d]{7}\d\.\d sec\. {10}End)");
-const std::regex kElapsed(R"( {39}[ \d]\dd \d\dh \d\dm [ \d]\d\.\d\ds| %Wrn Different years \(.*)");
+// Whether `line` has the shape `shape`: 'D' stands for a digit, '_' for a
+// digit or a blank, '~' for a sign; every other character for itself.
+bool has_shape(const std::string& line, std::string_view shape) {
+  if (line.size() != shape.size()) return false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    const bool digit = c >= '0' && c <= '9';
+    switch (shape[i]) {
+      case 'D':
+        if (!digit) return false;
+        break;
+      case '_':
+        if (!digit && c != ' ') return false;
+        break;
+      case '~':
+        if (c != '+' && c != '-') return false;
+        break;
+      default:
+        if (c != shape[i]) return false;
+    }
+  }
+  return true;
+}
+
+constexpr std::string_view kStamp = " DDDD-DD-DD UTC~DDDD _D:DD:DD.DDD";
+const std::string kEndLine = std::string(kStamp) + "      \"CPU\":_______D.D sec.          End";
+const std::string kElapsed = std::string(39, ' ') + "_Dd DDh DDm _D.DDs";
+
+bool is_stamp(const std::string& line) { return has_shape(line, kStamp); }
+bool is_elapsed_or_warning(const std::string& line) {
+  return has_shape(line, kElapsed) || line.rfind(" %Wrn Different years (", 0) == 0;
+}
 
 bool has_line_starting(const std::vector<std::string>& lines, const std::string& start) {
   for (const std::string& line : lines) {
@@ -66,9 +95,10 @@ TEST_F(ClockEndToEnd, ReminderRunStartsWithTheStampAndHasNoEndReport) {
   const RunResult result = run("", "'?'");
   EXPECT_EQ(result.status, 0);
   ASSERT_FALSE(result.lines.empty());
-  EXPECT_TRUE(std::regex_match(result.lines.front(), kStamp)) << result.lines.front();
+  EXPECT_TRUE(is_stamp(result.lines.front())) << result.lines.front();
   for (std::size_t i = 1; i < result.lines.size(); ++i) {
-    EXPECT_FALSE(std::regex_search(result.lines[i], std::regex("\"CPU\":|UTC[+-]"))) << result.lines[i];
+    EXPECT_EQ(result.lines[i].find(" UTC"), std::string::npos) << result.lines[i];
+    EXPECT_EQ(result.lines[i].find("\"CPU\":"), std::string::npos) << result.lines[i];
   }
 }
 
@@ -79,12 +109,12 @@ TEST_F(ClockEndToEnd, FullRunEndsWithTheEndReport) {
   }
   EXPECT_EQ(result.status, 0);
   ASSERT_GE(result.lines.size(), 5u);
-  EXPECT_TRUE(std::regex_match(result.lines.front(), kStamp)) << result.lines.front();
+  EXPECT_TRUE(is_stamp(result.lines.front())) << result.lines.front();
   const std::size_t n = result.lines.size();
   EXPECT_EQ(result.lines[n - 4], "  ");
   EXPECT_EQ(result.lines[n - 3], result.lines.front()) << "the start stamp is repeated";
-  EXPECT_TRUE(std::regex_match(result.lines[n - 2], kEndLine)) << result.lines[n - 2];
-  EXPECT_TRUE(std::regex_match(result.lines[n - 1], kElapsed)) << result.lines[n - 1];
+  EXPECT_TRUE(has_shape(result.lines[n - 2], kEndLine)) << result.lines[n - 2];
+  EXPECT_TRUE(is_elapsed_or_warning(result.lines[n - 1])) << result.lines[n - 1];
 }
 
 TEST_F(ClockEndToEnd, RunWithoutPlottingDirectiveHasNoEndReport) {
@@ -94,7 +124,7 @@ TEST_F(ClockEndToEnd, RunWithoutPlottingDirectiveHasNoEndReport) {
   }
   EXPECT_EQ(result.status, 0);
   ASSERT_FALSE(result.lines.empty());
-  EXPECT_TRUE(std::regex_match(result.lines.front(), kStamp)) << result.lines.front();
+  EXPECT_TRUE(is_stamp(result.lines.front())) << result.lines.front();
   EXPECT_EQ(result.lines.back(), " *** Error: No plotting directive ***");
   for (const std::string& line : result.lines) {
     EXPECT_NE(line, "  ");
