@@ -143,6 +143,8 @@ bool web_service::serve() { return server_->listen_after_bind(); }
 
 void web_service::stop() { server_->stop(); }
 
+bool web_service::running() const { return server_->is_running(); }
+
 bool web_service::in_use(std::string_view id) {
   std::lock_guard lock(active_mutex_);
   return active_ids_.find(id) != active_ids_.end();

@@ -68,6 +68,8 @@ class web_service {
   // Answers requests until stop(); false when it could not serve.
   bool serve();
   void stop();
+  // True once serve() accepts connections.
+  bool running() const;
 
   // One run of the program, waiting for a slot when needed.
   run_outcome run(const run_request& request);

@@ -197,6 +197,12 @@ bool wait_for_end(pid_t pid, clock_type::time_point deadline) {
   }
 }
 
+// Killed members of the group that had left the child become orphans and are
+// reaped by init; waits (briefly) until none is left, zombies included.
+void wait_for_group_end(pid_t group) {
+  for (int i = 0; i < 1000 && ::kill(-group, 0) == 0; ++i) ::usleep(2000);
+}
+
 }  // namespace
 
 std::vector<std::string> environment_without(const std::vector<std::string_view>& removed) {
@@ -233,6 +239,7 @@ spawn_result run_child(const spawn_request& request) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  wait_for_group_end(pid);
   if (WIFEXITED(status)) {
     result.exit_status = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
