@@ -1,0 +1,136 @@
+#include "program_runner.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace polygons::faults {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uid_t kNobody = 65534;
+
+// The environment of the test with USER set as asked.
+std::vector<std::string> child_environment(const std::optional<std::string>& user) {
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "USER=", 5) != 0) env.emplace_back(*entry);
+  }
+  if (user) env.push_back("USER=" + *user);
+  return env;
+}
+
+std::vector<char*> c_strings(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// The descriptor a standard output stream gets; -1 when it cannot be made.
+int output_descriptor(output_target target, const fs::path& file) {
+  switch (target) {
+    case output_target::full_device:
+      return open("/dev/full", O_WRONLY);
+    case output_target::closed_pipe: {
+      int ends[2];
+      if (pipe(ends) != 0) return -1;
+      close(ends[0]);
+      return ends[1];
+    }
+    case output_target::file:
+    default:
+      return open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+}
+
+}  // namespace
+
+std::string read_file(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+run_result run_polygons(const run_request& request) {
+  // Streams live beside the working directory so that removing it, or
+  // writing into it, does not touch them.
+  const fs::path streams = request.directory.parent_path() / (request.directory.filename().string() + ".streams");
+  fs::create_directories(streams);
+  const fs::path input_file = streams / "input.txt";
+  const fs::path out_file = streams / "out.txt";
+  const fs::path err_file = streams / "err.txt";
+  std::ofstream(input_file, std::ios::binary) << request.input;
+
+  int in_fd = -1;
+  if (request.in == input_source::file) in_fd = open(input_file.c_str(), O_RDONLY);
+  if (request.in == input_source::directory) in_fd = open("/", O_RDONLY | O_DIRECTORY);
+  const int out_fd = output_descriptor(request.out, out_file);
+  const int err_fd = output_descriptor(request.err, err_file);
+
+  std::vector<std::string> argv_texts{POLYGONS_BINARY};
+  argv_texts.insert(argv_texts.end(), request.args.begin(), request.args.end());
+  std::vector<char*> argv = c_strings(argv_texts);
+  std::vector<std::string> env_texts = child_environment(request.user);
+  std::vector<char*> envp = c_strings(env_texts);
+  const std::string directory = request.directory.string();
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(directory.c_str()) != 0) _exit(120);
+    if (request.remove_directory_first && rmdir(directory.c_str()) != 0) _exit(121);
+    if (in_fd >= 0) {
+      dup2(in_fd, 0);
+    } else {
+      close(0);
+    }
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
+    if (request.address_space_limit != 0) {
+      rlimit limit{request.address_space_limit, request.address_space_limit};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    if (request.as_nobody && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(122);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  for (int fd : {in_fd, out_fd, err_fd}) {
+    if (fd >= 0) close(fd);
+  }
+
+  run_result result;
+  int wait_status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(request.time_limit_seconds);
+  for (;;) {
+    pid_t done = waitpid(pid, &wait_status, WNOHANG);
+    if (done == pid) {
+      result.finished = true;
+      break;
+    }
+    if (done < 0 || std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &wait_status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  result.exited = WIFEXITED(wait_status);
+  result.status = result.exited ? WEXITSTATUS(wait_status) : WTERMSIG(wait_status);
+  result.out = read_file(out_file);
+  result.err = read_file(err_file);
+  return result;
+}
+
+}  // namespace polygons::faults

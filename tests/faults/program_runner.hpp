@@ -1,0 +1,52 @@
+#pragma once
+// Runs the built program as a child process with chosen standard streams,
+// working directory, environment and limits, and waits for it with a time
+// limit, so that a hang shows as a failed test instead of a stuck suite.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace polygons::faults {
+
+enum class output_target {
+  file,         // a file the test reads afterwards
+  full_device,  // /dev/full: every write fails with "no space left"
+  closed_pipe,  // a pipe whose reading end is already closed
+};
+
+enum class input_source {
+  file,       // the `input` text
+  directory,  // a directory opened for reading: every read fails
+  closed,     // no standard input at all
+};
+
+struct run_request {
+  std::filesystem::path directory;  // the program's working directory
+  std::string input;
+  std::vector<std::string> args;
+  std::optional<std::string> user = "tester";  // USER, or unset
+  output_target out = output_target::file;
+  output_target err = output_target::file;
+  input_source in = input_source::file;
+  bool remove_directory_first = false;  // the working directory is gone when the program starts
+  std::uint64_t address_space_limit = 0;  // bytes, 0 for none
+  bool as_nobody = false;  // a test running as root runs the program as user nobody
+  int time_limit_seconds = 120;
+};
+
+struct run_result {
+  bool finished = false;  // false: killed at the time limit
+  bool exited = false;    // ended by exit, not by a signal
+  int status = -1;        // exit status, or the signal number
+  std::string out;
+  std::string err;
+};
+
+run_result run_polygons(const run_request& request);
+
+std::string read_file(const std::filesystem::path& path);
+
+}  // namespace polygons::faults
