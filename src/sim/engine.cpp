@@ -28,8 +28,6 @@ constexpr std::size_t kBlockDraws = 2048;
 // Above this many class slots the threads count into the one shared array
 // (atomically) instead of one array each.
 constexpr std::int64_t kPrivateCountSlots = std::int64_t{1} << 21;
-// Above this many vertices a trial sorts by buckets; below, by insertion.
-constexpr std::size_t kInsertionSortMax = 16;
 constexpr int kMaxThreads = 1024;
 
 struct ChunkStats {
@@ -60,9 +58,9 @@ struct Workspace {
       : block_trials(std::max<std::size_t>(1, kBlockDraws / run.n)),
         z(block_trials * run.n),
         sines(block_trials * run.n),
-        perimeters(block_trials),
-        multipliers(lane_multipliers(block_trials * run.n)) {
-    if (run.n > kInsertionSortMax) {
+        perimeters(2 * block_trials),
+        positions(2 * block_trials) {
+    if (run.n > kSortFewMax) {
       int bits = 1;
       while ((std::size_t{1} << bits) < run.n && bits < 24) ++bits;
       bucket_shift = 31 - bits;
@@ -74,17 +72,17 @@ struct Workspace {
 
   static double bytes(const RunSetup& run, bool private_counts) {
     const double block = static_cast<double>(std::max<std::size_t>(run.n, kBlockDraws));
-    const double per_draw = sizeof(std::int32_t) + sizeof(double);
+    const double per_draw = sizeof(std::int32_t) + 5 * sizeof(double);
     const double sorting = static_cast<double>(run.n) * 2.0 * sizeof(std::int32_t) * 2.0;
     const double counts = private_counts ? static_cast<double>(run.slots) * 8.0 : 0.0;
-    return block * (per_draw + sizeof(double)) + sorting + counts;
+    return block * per_draw + sorting + counts;
   }
 
   std::size_t block_trials;
   std::vector<std::int32_t> z;
   std::vector<double> sines;
-  std::vector<double> perimeters;
-  LaneMultipliers multipliers;
+  std::vector<double> perimeters;  // two blocks: the current and the previous one
+  std::vector<double> positions;
   int bucket_shift = 0;
   std::vector<std::int32_t> sorted;
   std::vector<std::uint32_t> buckets;
@@ -138,9 +136,16 @@ inline void sort_draws(std::int32_t* z, std::size_t n, Workspace& w) {
       order_pair(z[1], z[2]);
       order_pair(z[0], z[1]);
       return;
+    case 4:
+      order_pair(z[0], z[1]);
+      order_pair(z[2], z[3]);
+      order_pair(z[0], z[2]);
+      order_pair(z[1], z[3]);
+      order_pair(z[1], z[2]);
+      return;
     default:
-      if (n <= kInsertionSortMax) {
-        insertion_sort(z, n);
+      if (n <= kSortFewMax) {
+        sort_few(z, n);
       } else {
         bucket_sort(z, n, w);
       }
@@ -163,34 +168,86 @@ void count_trial(std::int64_t slot, Workspace& w, const RunSetup& run) {
   }
 }
 
+// The trials of one block go through three stages: draws, sorted draws to
+// perimeters, and the statistics. The statistics are one long chain of
+// dependent divisions, so they are run for the previous block inside the
+// sorting loop of the current one, where the processor overlaps the two.
+struct BlockBuffers {
+  double* perimeters;
+  double* positions;
+};
+
+inline void account_trial(double perimeter, double position, const RunSetup& run, Workspace& w,
+                          RunningStats& stats) {
+  count_trial(static_cast<std::int64_t>(position) - run.k1st, w, run);
+  stats.add(perimeter);
+}
+
+// Sorted draws to perimeters for `block` trials of n vertices, accounting
+// the `pending` trials of the previous block on the way; a fixed vertex count
+// (Sides > 0) lets the compiler unroll the small polygons.
+template <std::size_t Sides>
+void perimeters_of_block(std::size_t block, std::size_t n, const RunSetup& run, Workspace& w,
+                         BlockBuffers current, std::size_t pending, BlockBuffers previous,
+                         RunningStats& stats) {
+  if constexpr (Sides > 0) n = Sides;
+  const double scale_factor = scale();
+  const std::size_t both = std::min(block, pending);
+  std::size_t t = 0;
+  for (; t < both; ++t) {
+    std::int32_t* z = w.z.data() + t * n;
+    sort_draws(z, n, w);
+    gaps_of(z, n, scale_factor, w.sines.data() + t * n);
+    account_trial(previous.perimeters[t], previous.positions[t], run, w, stats);
+  }
+  for (; t < block; ++t) {
+    std::int32_t* z = w.z.data() + t * n;
+    sort_draws(z, n, w);
+    gaps_of(z, n, scale_factor, w.sines.data() + t * n);
+  }
+  for (; t < pending; ++t) account_trial(previous.perimeters[t], previous.positions[t], run, w, stats);
+  if (block == 0) return;
+
+  sin_pi_turns(w.sines.data(), block * n, run.pi);
+  for (t = 0; t < block; ++t) {
+    const double* s = w.sines.data() + t * n;
+    double sum = 0.0;
+    for (std::size_t i = 0; i < n; ++i) sum += s[i];
+    current.perimeters[t] = (2.0 * sum) * run.R;
+  }
+  // The class positions k1st + (P - perim_min) / width, kept inside the
+  // array as class_slot_of does; a loop of its own so that the divisions run
+  // side by side.
+  const double first = static_cast<double>(run.k1st);
+  const double last = first + static_cast<double>(run.slots - 1);
+  for (t = 0; t < block; ++t) {
+    double position = first + (current.perimeters[t] - run.perim_min) / run.class_width;
+    position = position >= first ? position : first;
+    position = position < last ? position : last;
+    current.positions[t] = position;
+  }
+}
+
 ChunkStats run_chunk(std::int64_t c, const RunSetup& run, Workspace& w) {
   const std::int64_t first = c * run.chunk;
   std::int64_t left = std::min(run.chunk, run.trials - first);
   SeedState state = jumped(run.start, static_cast<std::uint64_t>(first) * run.n);
-  const double scale_factor = scale();
-  const std::size_t n = run.n;
   RunningStats stats;
-  while (left > 0) {
-    const std::size_t block = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(w.block_trials)));
-    const std::size_t draws = block * n;
-    draw_integers(state, w.z.data(), draws, w.multipliers);
-    for (std::size_t t = 0; t < block; ++t) {
-      std::int32_t* z = w.z.data() + t * n;
-      sort_draws(z, n, w);
-      gaps_of(z, n, scale_factor, w.sines.data() + t * n);
+  const std::size_t size = w.block_trials;
+  BlockBuffers current{w.perimeters.data(), w.positions.data()};
+  BlockBuffers previous{w.perimeters.data() + size, w.positions.data() + size};
+  std::size_t pending = 0;
+  while (left > 0 || pending > 0) {
+    const std::size_t block = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(size)));
+    draw_integers(state, w.z.data(), block * run.n);
+    switch (run.n) {
+      case 2: perimeters_of_block<2>(block, run.n, run, w, current, pending, previous, stats); break;
+      case 3: perimeters_of_block<3>(block, run.n, run, w, current, pending, previous, stats); break;
+      case 4: perimeters_of_block<4>(block, run.n, run, w, current, pending, previous, stats); break;
+      default: perimeters_of_block<0>(block, run.n, run, w, current, pending, previous, stats); break;
     }
-    sin_pi_turns(w.sines.data(), draws, run.pi);
-    for (std::size_t t = 0; t < block; ++t) {
-      const double* s = w.sines.data() + t * n;
-      double sum = 0.0;
-      for (std::size_t i = 0; i < n; ++i) sum += s[i];
-      w.perimeters[t] = (2.0 * sum) * run.R;
-    }
-    for (std::size_t t = 0; t < block; ++t) {
-      const double perimeter = w.perimeters[t];
-      count_trial(class_slot_of(perimeter, run.perim_min, run.class_width, run.k1st, run.slots), w, run);
-      stats.add(perimeter);
-    }
+    std::swap(current, previous);
+    pending = block;
     left -= static_cast<std::int64_t>(block);
   }
   return ChunkStats{stats.count, stats.avg, stats.variance};

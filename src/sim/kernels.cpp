@@ -1,20 +1,11 @@
 #include "sim/kernels.hpp"
 
 #include <array>
+#include <climits>
 
 namespace polygons::sim {
 
 namespace {
-
-// a * s mod m for m = 2^31 - c: with p = hi * 2^31 + lo, p = hi * c + lo (mod m).
-// Gives exactly the value of the Schrage step; the 64-bit form vectorises.
-template <std::uint64_t A, std::uint64_t C>
-inline std::uint64_t step(std::uint64_t s) {
-  constexpr std::uint64_t m = (std::uint64_t{1} << 31) - C;
-  const std::uint64_t p = A * s;
-  const std::uint64_t t = (p >> 31) * C + (p & 0x7FFFFFFFu);
-  return t >= m ? t - m : t;
-}
 
 constexpr std::uint64_t kC1 = (std::uint64_t{1} << 31) - kM1;  // 85
 constexpr std::uint64_t kC2 = (std::uint64_t{1} << 31) - kM2;  // 249
@@ -29,16 +20,54 @@ std::uint64_t power_mod(std::uint64_t base, std::uint64_t exponent, std::uint64_
   return result;
 }
 
+// Two folds of p = hi * 2^31 + lo into hi * c + lo bring a product of two
+// 31-bit numbers below 2m; one subtraction finishes the reduction mod m.
+template <std::uint64_t C>
+inline std::uint64_t mul_mod(std::uint64_t a, std::uint64_t s) {
+  constexpr std::uint64_t m = (std::uint64_t{1} << 31) - C;
+  // Both factors are below 2^31; saying so lets the compiler use the 32 x 32
+  // bit multiply of the vector units.
+  std::uint64_t t = static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) *
+                    static_cast<std::uint32_t>(s);
+  t = (t >> 31) * C + (t & 0x7FFFFFFFu);
+  t = (t >> 31) * C + (t & 0x7FFFFFFFu);
+  return t >= m ? t - m : t;
+}
+
+inline std::int32_t combined(std::uint64_t s1, std::uint64_t s2) {
+  std::int64_t z = static_cast<std::int64_t>(s1) - static_cast<std::int64_t>(s2);
+  if (z <= 0) z += kM1 - 1;
+  return static_cast<std::int32_t>(z);
+}
+
+// Lane j holds the state after draw j + kDrawLanes * i; each round writes one
+// draw per lane, kDrawLanes consecutive draws, then moves every lane
+// kDrawLanes draws on. The last round does not move the lanes, so the last
+// lane ends as the state after the last draw written.
 __attribute__((target_clones("avx512f", "avx2", "default")))
-void draw_lanes(std::uint64_t* s1, std::uint64_t* s2, std::int32_t* out, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
+void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lanes2, std::uint64_t a1, std::uint64_t a2,
+                std::int32_t* __restrict out, std::size_t rounds) {
+  // Local copies stay in vector registers across the rounds.
+  std::uint64_t s1[kDrawLanes], s2[kDrawLanes];
+  for (std::size_t j = 0; j < kDrawLanes; ++j) {
+    s1[j] = lanes1[j];
+    s2[j] = lanes2[j];
+  }
+  for (std::size_t i = 0; i + 1 < rounds; ++i) {
     for (std::size_t j = 0; j < kDrawLanes; ++j) {
-      s1[j] = step<kA1, kC1>(s1[j]);
-      s2[j] = step<kA2, kC2>(s2[j]);
-      std::int64_t z = static_cast<std::int64_t>(s1[j]) - static_cast<std::int64_t>(s2[j]);
-      if (z <= 0) z += kM1 - 1;
-      out[j * length + i] = static_cast<std::int32_t>(z);
+      out[i * kDrawLanes + j] = combined(s1[j], s2[j]);
+      s1[j] = mul_mod<kC1>(a1, s1[j]);
+      s2[j] = mul_mod<kC2>(a2, s2[j]);
     }
+  }
+  if (rounds > 0) {
+    for (std::size_t j = 0; j < kDrawLanes; ++j) {
+      out[(rounds - 1) * kDrawLanes + j] = combined(s1[j], s2[j]);
+    }
+  }
+  for (std::size_t j = 0; j < kDrawLanes; ++j) {
+    lanes1[j] = s1[j];
+    lanes2[j] = s2[j];
   }
 }
 
@@ -59,34 +88,51 @@ constexpr std::array<double, 10> kSinCoefficients = {
 
 }  // namespace
 
-LaneMultipliers lane_multipliers(std::size_t count) {
-  LaneMultipliers m;
-  m.length = count / kDrawLanes;
-  m.a1 = power_mod(kA1, m.length, kM1);
-  m.a2 = power_mod(kA2, m.length, kM2);
-  return m;
-}
-
-void draw_integers(SeedState& state, std::int32_t* out, std::size_t count,
-                   const LaneMultipliers& multipliers) {
-  const std::size_t length = count / kDrawLanes;
+void draw_integers(SeedState& state, std::int32_t* out, std::size_t count) {
+  static const std::uint64_t a1 = power_mod(kA1, kDrawLanes, kM1);
+  static const std::uint64_t a2 = power_mod(kA2, kDrawLanes, kM2);
+  const std::size_t rounds = count / kDrawLanes;
   std::size_t done = 0;
-  if (length > 0) {
-    const LaneMultipliers m =
-        multipliers.length == length ? multipliers : lane_multipliers(count);
+  if (rounds > 0) {
     alignas(64) std::uint64_t s1[kDrawLanes], s2[kDrawLanes];
-    s1[0] = static_cast<std::uint64_t>(state.s1);
-    s2[0] = static_cast<std::uint64_t>(state.s2);
-    for (std::size_t j = 1; j < kDrawLanes; ++j) {
-      s1[j] = s1[j - 1] * m.a1 % kM1;
-      s2[j] = s2[j - 1] * m.a2 % kM2;
+    SeedState lane = state;
+    for (std::size_t j = 0; j < kDrawLanes; ++j) {
+      next_integer(lane);
+      s1[j] = static_cast<std::uint64_t>(lane.s1);
+      s2[j] = static_cast<std::uint64_t>(lane.s2);
     }
-    draw_lanes(s1, s2, out, length);
+    draw_lanes(s1, s2, a1, a2, out, rounds);
     state.s1 = static_cast<std::int32_t>(s1[kDrawLanes - 1]);
     state.s2 = static_cast<std::int32_t>(s2[kDrawLanes - 1]);
-    done = length * kDrawLanes;
+    done = rounds * kDrawLanes;
   }
   for (; done < count; ++done) out[done] = next_integer(state);
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void sort_few(std::int32_t* z, std::size_t n) {
+  // Padding above every draw never counts below a draw.
+  std::int32_t key[kSortFewMax], rank[kSortFewMax] = {};
+  for (std::size_t i = 0; i < kSortFewMax; ++i) key[i] = i < n ? z[i] : INT32_MAX;
+  // The rank of a draw is the number of draws below it.
+  for (std::size_t j = 0; j < n; ++j) {
+    const std::int32_t k = key[j];
+    for (std::size_t i = 0; i < kSortFewMax; ++i) rank[i] += k < key[i] ? 1 : 0;
+  }
+  std::uint32_t taken = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    z[rank[i]] = key[i];
+    taken |= std::uint32_t{1} << rank[i];
+  }
+  if (taken == (std::uint32_t{1} << n) - 1) return;
+  // Equal draws share a rank; order them the plain way.
+  for (std::size_t i = 0; i < n; ++i) z[i] = key[i];
+  for (std::size_t i = 1; i < n; ++i) {
+    const std::int32_t value = z[i];
+    std::size_t j = i;
+    for (; j > 0 && z[j - 1] > value; --j) z[j] = z[j - 1];
+    z[j] = value;
+  }
 }
 
 __attribute__((target_clones("avx512f", "avx2", "default")))

@@ -11,19 +11,17 @@
 namespace polygons::sim {
 
 // The next `count` combined integers of the stream of `state`, in stream
-// order, into `out`; `state` ends `count` draws further on. The stream is cut
-// into kDrawLanes consecutive stretches of len = count / kDrawLanes draws that
-// are generated side by side, each started by jump-ahead, and the few draws
-// left over are drawn one by one. `multipliers` holds a^len mod m per
-// component; it is recomputed when made for another count.
-inline constexpr std::size_t kDrawLanes = 8;
-struct LaneMultipliers {
-  std::size_t length = 0;
-  std::uint64_t a1 = 1, a2 = 1;
-};
-LaneMultipliers lane_multipliers(std::size_t count);
-void draw_integers(SeedState& state, std::int32_t* out, std::size_t count,
-                   const LaneMultipliers& multipliers);
+// order, into `out`; `state` ends `count` draws further on. kDrawLanes copies
+// of the generator, each kDrawLanes draws ahead of the one before (a jump is
+// one multiplication by a^kDrawLanes mod m), write consecutive draws side by
+// side; the few draws left over are drawn one by one.
+inline constexpr std::size_t kDrawLanes = 16;
+void draw_integers(SeedState& state, std::int32_t* out, std::size_t count);
+
+// Ascending order of n <= kSortFewMax combined integers, without branches:
+// every draw is put at its rank, all ranks counted side by side.
+inline constexpr std::size_t kSortFewMax = 16;
+void sort_few(std::int32_t* z, std::size_t n);
 
 // sin(pi * x) for every x in [0, 1] of `values`, in place: the chord of an
 // arc of x full turns is 2 sin(pi x). Accurate to a few units in the last place.

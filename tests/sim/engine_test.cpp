@@ -69,6 +69,7 @@ const Case kCases[] = {
     {4, -2.5, 30000, 40, 12345, 4096, "negative radius"},
     {5, 1.0, 3000, 1, 99, 128, "one class"},
     {10, 0.75, 20000, 50, 42, 0, "insertion sort, several chunks"},
+    {16, 1.0, 4000, 25, 9, 0, "largest rank-sorted polygon"},
     {17, 1.0, 4000, 25, 8, 333, "smallest bucket-sorted polygon"},
     {30, 3.0, 5000, 60, 2147483562, 0, "thirty sides"},
     {100, 1.0, 2000, 28, 4711, 0, "a hundred sides"},
@@ -156,14 +157,30 @@ TEST(ThreadCount, ParsesOmpNumThreads) {
 }
 
 TEST(Kernels, LanesDrawTheSequentialStream) {
-  for (std::size_t count : {0u, 5u, 8u, 9u, 2046u, 2048u, 8000u}) {
+  for (std::size_t count : {0u, 5u, 15u, 16u, 17u, 32u, 2046u, 2048u, 8000u}) {
     SeedState lanes = seeded(123);
     SeedState single = lanes;
     std::vector<std::int32_t> fast(count), slow(count);
-    draw_integers(lanes, fast.data(), count, lane_multipliers(2048));
+    draw_integers(lanes, fast.data(), count);
     for (std::int32_t& z : slow) z = next_integer(single);
     EXPECT_EQ(fast, slow) << count;
     EXPECT_EQ(lanes, single) << count;
+  }
+}
+
+TEST(Kernels, SortFewOrdersAnyInputIncludingEqualDraws) {
+  const std::vector<std::vector<std::int32_t>> inputs = {
+      {5},
+      {9, 3, 7, 1, 5},
+      {1, 1, 1, 1, 1, 1},
+      {4, 2, 4, 2, 4, 2, 4},
+      {2147483562, 1, 2147483562, 2, 1, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 3},
+  };
+  for (std::vector<std::int32_t> z : inputs) {
+    std::vector<std::int32_t> expected = z;
+    std::sort(expected.begin(), expected.end());
+    sort_few(z.data(), z.size());
+    EXPECT_EQ(z, expected);
   }
 }
 
