@@ -1,6 +1,9 @@
 #include "web/service.hpp"
 
 #include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -67,6 +70,15 @@ const char* error_reason(int status) {
     case 414: return "Address too long";
     default: return "Request not served";
   }
+}
+
+// Quick restarts, but no second server on the same port (the library's default
+// would let one share it); no delay on small answers, inherited by every
+// accepted connection.
+void listening_socket_options(int socket) {
+  int yes = 1;
+  ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
 }
 
 void set_common_headers(httplib::Response& res) {
@@ -230,6 +242,7 @@ void web_service::install_routes() {
     return new httplib::ThreadPool(threads);
   };
   server.set_payload_max_length(options_.max_request_bytes);
+  server.set_socket_options(listening_socket_options);
 
   server.Get("/", [](const httplib::Request&, httplib::Response& res) {
     set_common_headers(res);
@@ -259,7 +272,12 @@ void web_service::install_routes() {
     (outcome.result == run_outcome::state::failed ? page.error : page.notice) = message;
     page.report = outcome.report;
     if (outcome.result != run_outcome::state::finished) page.diagnostics = outcome.diagnostics;
-    if (outcome.has_chart) page.chart_url = chart_url(outcome.id);
+    if (outcome.has_chart) {
+      page.chart_url = chart_url(outcome.id);
+    } else if (outcome.result == run_outcome::state::finished) {
+      page.notice = "The run drew no chart.";
+      page.diagnostics = outcome.diagnostics;
+    }
     res.set_content(render_page(page), kHtmlType);
   };
   server.Get("/run", run_page);

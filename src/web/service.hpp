@@ -1,6 +1,18 @@
 #pragma once
 // The web service: routes, admission of runs, one run of the program per
 // request in a directory of its own, and the removal of old run directories.
+//
+// Routes:
+//   GET /                    the form
+//   POST /run, GET /run      a run from the form's fields; the page with the
+//                            report and the chart
+//   GET /api/run?sides=3&radius=1&trials=1e6&seed=1&classes=0[&show=0]
+//                            text/plain: the report, then the line
+//                            "chart: /runs/<id>/gnu.png" (also in a Link header)
+//   GET /runs/<id>/gnu.png   the chart, kept for the retention time
+// Answers: 400 for a refused field (the message starts with its name), 503
+// with Retry-After when slots and queue are full, 504 when the time limit
+// stopped the run, 500 when the program failed, 413 for an oversized request.
 
 #include <chrono>
 #include <condition_variable>

@@ -316,6 +316,17 @@ TEST_F(Service, AnswersBusyWhenSlotsAndQueueAreFull) {
   EXPECT_EQ(done->body, "slow\n");
 }
 
+TEST_F(Service, PageSaysSoWhenARunDrewNoChart) {
+  served_service service(options_with(script("cat >/dev/null; echo '<report>'\n")));
+  auto res = service.client()->Post("/run", "sides=3&radius=1&trials=1e6&seed=1&classes=0",
+                                    "application/x-www-form-urlencoded");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_NE(res->body.find("<pre id=\"report\">&lt;report&gt;\n</pre>"), std::string::npos);
+  EXPECT_NE(res->body.find("drew no chart"), std::string::npos);
+  EXPECT_EQ(res->body.find("<img"), std::string::npos);
+}
+
 TEST_F(Service, ReportsAProgramThatFails) {
   served_service service(options_with(script("echo 'polygons: bad input' >&2; exit 2\n")));
   auto res = service.client()->Get(api_query(run_request{}));
