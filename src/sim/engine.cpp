@@ -61,8 +61,9 @@ struct Workspace {
         perimeters(2 * block_trials),
         positions(2 * block_trials) {
     if (run.n > kSortFewMax) {
-      int bits = 1;
-      while ((std::size_t{1} << bits) < run.n && bits < 24) ++bits;
+      // About two buckets per draw: fewer draws share a bucket, fewer out of order.
+      int bits = 2;
+      while ((std::size_t{1} << bits) < 2 * run.n && bits < 24) ++bits;
       bucket_shift = 31 - bits;
       sorted.resize(run.n);
       buckets.resize((std::size_t{1} << bits) + 1);
@@ -73,7 +74,7 @@ struct Workspace {
   static double bytes(const RunSetup& run, bool private_counts) {
     const double block = static_cast<double>(std::max<std::size_t>(run.n, kBlockDraws));
     const double per_draw = sizeof(std::int32_t) + 5 * sizeof(double);
-    const double sorting = static_cast<double>(run.n) * 2.0 * sizeof(std::int32_t) * 2.0;
+    const double sorting = static_cast<double>(run.n) * 5.0 * sizeof(std::int32_t);
     const double counts = private_counts ? static_cast<double>(run.slots) * 8.0 : 0.0;
     return block * per_draw + sorting + counts;
   }
