@@ -42,7 +42,7 @@ constexpr field_view kTextFields[] = {
     {kSidesField, "Sides", "numeric", "Number of corners of each polygon, 1 to 10000."},
     {kRadiusField, "Radius", "decimal", "Radius of the circle, 1e-6 to 1e6."},
     {kTrialsField, "Number of trials", "decimal",
-     "How many random polygons to draw, 1000 to 1e8 (1e6 takes about a second)."},
+     "How many random polygons to draw, 1000 to 1e8; more trials take longer."},
     {kSeedField, "Seed", "numeric",
      "Start of the random sequence: the same seed gives the same result; 0 takes one from the "
      "clock."},

@@ -236,6 +236,86 @@ run_outcome web_service::run(const run_request& request) {
   return outcome;
 }
 
+void web_service::answer_form_run(const httplib::Request& req, httplib::Response& res) {
+  set_common_headers(res);
+  res.set_header("Cache-Control", "no-store");
+  submitted_fields fields = fields_of(req);
+  page_content page;
+  page.form = form_values_from(fields);
+  run_request request;
+  field_error error;
+  if (!parse_run_request(fields, request, error)) {
+    page.error = error.message;
+    res.status = 400;
+    res.set_content(render_page(page), kHtmlType);
+    return;
+  }
+
+  run_outcome outcome = run(request);
+  res.status = http_status(outcome.result);
+  if (outcome.result == run_outcome::state::busy) {
+    res.set_header("Retry-After", std::to_string(kRetryAfterSeconds));
+  }
+  page.report = outcome.report;
+  page.diagnostics = outcome.diagnostics;
+  if (outcome.result == run_outcome::state::failed) {
+    page.error = outcome_message(outcome, options_.time_limit);
+  } else if (outcome.result != run_outcome::state::finished) {
+    page.notice = outcome_message(outcome, options_.time_limit);
+  } else if (outcome.has_chart) {
+    page.chart_url = chart_url(outcome.id);
+    page.diagnostics.clear();
+  } else {
+    page.notice = "The run drew no chart.";
+  }
+  res.set_content(render_page(page), kHtmlType);
+}
+
+void web_service::answer_api_run(const httplib::Request& req, httplib::Response& res) {
+  set_common_headers(res);
+  res.set_header("Cache-Control", "no-store");
+  run_request request;
+  field_error error;
+  if (!parse_run_request(fields_of(req), request, error)) {
+    res.status = 400;
+    res.set_content(error.message + "\n", kTextType);
+    return;
+  }
+
+  run_outcome outcome = run(request);
+  res.status = http_status(outcome.result);
+  if (outcome.result == run_outcome::state::busy) {
+    res.set_header("Retry-After", std::to_string(kRetryAfterSeconds));
+    res.set_content(busy_message() + "\n", kTextType);
+    return;
+  }
+  std::string body = outcome.report;
+  if (outcome.result != run_outcome::state::finished) {
+    body += outcome_message(outcome, options_.time_limit) + "\n" + outcome.diagnostics;
+  }
+  if (outcome.has_chart) {
+    body += "chart: " + chart_url(outcome.id) + "\n";
+    std::string link(1, '<');
+    link += chart_url(outcome.id) + ">; rel=\"chart\"";
+    res.set_header("Link", link);
+  }
+  res.set_content(body, kTextType);
+}
+
+void web_service::answer_chart(const httplib::Request& req, httplib::Response& res) {
+  set_common_headers(res);
+  std::optional<std::string> chart = read_chart(options_.workdir, req.matches[1].str());
+  const std::string retention = std::to_string(options_.retention.count());
+  if (!chart) {
+    res.status = 404;
+    res.set_content("No such chart: charts are kept for " + retention + " seconds after their run.\n",
+                    kTextType);
+    return;
+  }
+  res.set_header("Cache-Control", "private, max-age=" + retention);
+  res.set_content(*chart, "image/png");
+}
+
 void web_service::install_routes() {
   httplib::Server& server = *server_;
   server.new_task_queue = [threads = options_.threads] {
@@ -248,87 +328,17 @@ void web_service::install_routes() {
     set_common_headers(res);
     res.set_content(render_page({}), kHtmlType);
   });
-
-  auto run_page = [this](const httplib::Request& req, httplib::Response& res) {
-    set_common_headers(res);
-    res.set_header("Cache-Control", "no-store");
-    submitted_fields fields = fields_of(req);
-    page_content page;
-    page.form = form_values_from(fields);
-    run_request request;
-    field_error error;
-    if (!parse_run_request(fields, request, error)) {
-      page.error = error.message;
-      res.status = 400;
-      res.set_content(render_page(page), kHtmlType);
-      return;
-    }
-    run_outcome outcome = run(request);
-    res.status = http_status(outcome.result);
-    if (outcome.result == run_outcome::state::busy) {
-      res.set_header("Retry-After", std::to_string(kRetryAfterSeconds));
-    }
-    std::string message = outcome_message(outcome, options_.time_limit);
-    (outcome.result == run_outcome::state::failed ? page.error : page.notice) = message;
-    page.report = outcome.report;
-    if (outcome.result != run_outcome::state::finished) page.diagnostics = outcome.diagnostics;
-    if (outcome.has_chart) {
-      page.chart_url = chart_url(outcome.id);
-    } else if (outcome.result == run_outcome::state::finished) {
-      page.notice = "The run drew no chart.";
-      page.diagnostics = outcome.diagnostics;
-    }
-    res.set_content(render_page(page), kHtmlType);
+  auto form_run = [this](const httplib::Request& req, httplib::Response& res) {
+    answer_form_run(req, res);
   };
-  server.Get("/run", run_page);
-  server.Post("/run", run_page);
-
+  server.Get("/run", form_run);
+  server.Post("/run", form_run);
   server.Get("/api/run", [this](const httplib::Request& req, httplib::Response& res) {
-    set_common_headers(res);
-    res.set_header("Cache-Control", "no-store");
-    run_request request;
-    field_error error;
-    if (!parse_run_request(fields_of(req), request, error)) {
-      res.status = 400;
-      res.set_content(error.message + "\n", kTextType);
-      return;
-    }
-    run_outcome outcome = run(request);
-    res.status = http_status(outcome.result);
-    if (outcome.result == run_outcome::state::busy) {
-      res.set_header("Retry-After", std::to_string(kRetryAfterSeconds));
-      res.set_content(busy_message() + "\n", kTextType);
-      return;
-    }
-    std::string body = outcome.report;
-    if (outcome.result != run_outcome::state::finished) {
-      body += outcome_message(outcome, options_.time_limit) + "\n" + outcome.diagnostics;
-    }
-    if (outcome.has_chart) {
-      body += "chart: " + chart_url(outcome.id) + "\n";
-      std::string link(1, '<');
-      link += chart_url(outcome.id) + ">; rel=\"chart\"";
-      res.set_header("Link", link);
-    }
-    res.set_content(body, kTextType);
+    answer_api_run(req, res);
   });
-
+  // The id pattern is the only way into tmp/: nothing else is ever served from it.
   server.Get(R"(/runs/([0-9a-f]{32})/gnu\.png)",
-             [this](const httplib::Request& req, httplib::Response& res) {
-               set_common_headers(res);
-               std::optional<std::string> chart = read_chart(options_.workdir, req.matches[1].str());
-               if (!chart) {
-                 res.status = 404;
-                 res.set_content("No such chart: charts are kept for " +
-                                     std::to_string(options_.retention.count()) +
-                                     " seconds after their run.\n",
-                                 kTextType);
-                 return;
-               }
-               res.set_header("Cache-Control", "private, max-age=" +
-                                                   std::to_string(options_.retention.count()));
-               res.set_content(*chart, "image/png");
-             });
+             [this](const httplib::Request& req, httplib::Response& res) { answer_chart(req, res); });
 
   server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
     if (!res.body.empty()) return;

@@ -30,7 +30,9 @@
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+}  // namespace httplib
 
 namespace polygons::web {
 
@@ -90,6 +92,9 @@ class web_service {
 
  private:
   void install_routes();
+  void answer_form_run(const httplib::Request& req, httplib::Response& res);
+  void answer_api_run(const httplib::Request& req, httplib::Response& res);
+  void answer_chart(const httplib::Request& req, httplib::Response& res);
   bool in_use(std::string_view id);
   void sweep_loop();
 

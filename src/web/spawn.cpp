@@ -237,10 +237,13 @@ spawn_result run_child(const spawn_request& request) {
   // group id cannot have been reused: the kill reaches only its own group.
   ::kill(-pid, SIGKILL);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  pid_t reaped = -1;
+  while ((reaped = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
   wait_for_group_end(pid);
-  if (WIFEXITED(status)) {
+  if (reaped != pid) {
+    result.err += "the end of the program could not be observed\n";
+  } else if (WIFEXITED(status)) {
     result.exit_status = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
     result.signal = WTERMSIG(status);
