@@ -25,9 +25,10 @@ constexpr std::int64_t kMaxChunks = std::int64_t{1} << 16;
 // Draws generated, sorted and measured together, so that the sine loop runs
 // over many values at once even for triangles.
 constexpr std::size_t kBlockDraws = 2048;
-// Above this many class slots the threads count into the one shared array
-// (atomically) instead of one array each.
-constexpr std::int64_t kPrivateCountSlots = std::int64_t{1} << 21;
+// Each thread counts into an array of its own while all of them together
+// stay below this many slots; beyond, the threads count into the one shared
+// array, atomically.
+constexpr std::int64_t kPrivateCountSlots = std::int64_t{1} << 24;
 constexpr int kMaxThreads = 1024;
 
 struct ChunkStats {
@@ -334,7 +335,7 @@ TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k
   run.start = rng;
 
   const int threads = static_cast<int>(std::clamp<std::int64_t>(options.threads, 1, std::min<std::int64_t>(run.chunks, kMaxThreads)));
-  const bool private_counts = run.slots <= kPrivateCountSlots;
+  const bool private_counts = run.slots * threads <= kPrivateCountSlots;
   class_count.assign(static_cast<std::size_t>(run.slots), 0);
   if (!private_counts) run.shared_counts = class_count.data();
 

@@ -126,7 +126,7 @@ TEST(Engine, SameResultsOnAnyNumberOfThreads) {
 
 TEST(Engine, ManyClassesCountIntoOneSharedArray) {
   // Enough classes that the threads share one count array.
-  const Case c{3, 1.0, 100000, 3'000'000, 77, 1000, "three million classes"};
+  const Case c{3, 1.0, 100000, 8'000'000, 77, 1000, "eight million classes"};
   const Outcome ref = reference(c);
   const Outcome eng = engine(c, 3);
   EXPECT_EQ(eng.counts, ref.counts);
