@@ -390,6 +390,17 @@ TEST_F(Faults, ScratchFileNamesTakenByDirectoriesEndWithMessage) {
   expect_fatal(run_polygons(request(valid_input())), kIoFailure, "gnuload.dat");
 }
 
+TEST_F(Faults, ScratchFilesOnAFullDeviceEndWithMessage) {
+  for (const char* name : {"gnudata.dat", "gnuload.dat"}) {
+    SCOPED_TRACE(name);
+    fs::create_symlink("/dev/full", dir_ / "tmp" / name);
+    run_result result = run_polygons(request(valid_input()));
+    expect_fatal(result, kIoFailure, name);
+    EXPECT_TRUE(contains(result.err, "No space left on device")) << result.err;
+    fs::remove(dir_ / "tmp" / name);
+  }
+}
+
 // Template ---------------------------------------------------------------
 
 TEST_F(Faults, TemplateLinesLongerThan512CharactersAreCut) {
