@@ -8,20 +8,24 @@ bool run_slots::acquire() {
     ++busy_;
     return true;
   }
-  if (queued_ >= waiting_) return false;
+  if (queued_ - handed_ >= waiting_) return false;
   ++queued_;
-  freed_.wait(lock, [this] { return busy_ < running_; });
+  freed_.wait(lock, [this] { return handed_ > 0; });
+  --handed_;
   --queued_;
-  ++busy_;
   return true;
 }
 
+// A freed slot goes straight to a waiting request, so that a request arriving
+// before the waiter wakes can neither take the slot nor find the queue full.
 void run_slots::release() {
-  {
-    std::lock_guard lock(mutex_);
+  std::lock_guard lock(mutex_);
+  if (queued_ > handed_) {
+    ++handed_;
+    freed_.notify_one();
+  } else {
     --busy_;
   }
-  freed_.notify_one();
 }
 
 std::size_t run_slots::busy() const {
@@ -31,7 +35,7 @@ std::size_t run_slots::busy() const {
 
 std::size_t run_slots::queued() const {
   std::lock_guard lock(mutex_);
-  return queued_;
+  return queued_ - handed_;
 }
 
 }  // namespace polygons::web

@@ -24,7 +24,8 @@ class run_slots {
   const std::size_t running_;
   const std::size_t waiting_;
   std::size_t busy_ = 0;
-  std::size_t queued_ = 0;
+  std::size_t queued_ = 0;  // waiting, including those handed a slot
+  std::size_t handed_ = 0;  // slots handed to waiters not yet awake
   mutable std::mutex mutex_;
   std::condition_variable freed_;
 };

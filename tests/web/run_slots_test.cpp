@@ -36,6 +36,23 @@ TEST(RunSlots, QueuesUpToItsLimitAndTurnsAwayTheRest) {
   EXPECT_EQ(slots.queued(), 0u);
 }
 
+TEST(RunSlots, AFreedSlotGoesToTheWaiterWithoutRefusingTheNextArrival) {
+  run_slots slots(1, 1);
+  ASSERT_TRUE(slots.acquire());
+  std::thread waiter([&] {
+    EXPECT_TRUE(slots.acquire());
+    slots.release();
+  });
+  wait_until([&] { return slots.queued() == 1; });
+  slots.release();
+  // The waiter may not have woken yet: the slot is already its own, and the
+  // queue has room again for this request.
+  EXPECT_TRUE(slots.acquire());
+  slots.release();
+  waiter.join();
+  EXPECT_EQ(slots.busy(), 0u);
+}
+
 TEST(RunSlots, WithoutQueueRefusesWhenAllSlotsAreBusy) {
   run_slots slots(2, 0);
   slot_hold first(slots);
