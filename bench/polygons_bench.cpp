@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
+#include <sys/time.h>
+
 #include "sim/engine.hpp"
 #include "sim/random.hpp"
 #include "sim/trials.hpp"
@@ -31,28 +34,52 @@ double perimeter_max(std::int32_t sides) {
   return static_cast<double>(2 * sides) * std::sin(pi / sides);
 }
 
-// One run of N trials; returns its wall-clock seconds.
+// One run of N trials.
 using Runner = std::function<void(std::int32_t sides, std::int64_t N)>;
 
-double seconds_of(const Runner& run, std::int32_t sides, std::int64_t N) {
-  const auto start = std::chrono::steady_clock::now();
-  run(sides, N);
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+struct Timing {
+  double wall = 0.0;  // seconds
+  double cpu = 0.0;   // processor seconds of all threads
+};
+
+double cpu_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// Trials per second, from a run grown until it lasts about `target` seconds.
-double trials_per_second(const Runner& run, std::int32_t sides, double target) {
+Timing time_of(const Runner& run, std::int32_t sides, std::int64_t N) {
+  const double cpu_start = cpu_seconds();
+  const auto start = std::chrono::steady_clock::now();
+  run(sides, N);
+  Timing t;
+  t.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  t.cpu = cpu_seconds() - cpu_start;
+  return t;
+}
+
+struct Rate {
+  double trials_per_second = 0.0;
+  double cores = 0.0;  // processor time over wall time: the cores the run really had
+};
+
+// From a run grown until it lasts about `target` seconds, the best of three:
+// other work on the machine only ever slows a run.
+Rate rate_of(const Runner& run, std::int32_t sides, double target) {
   std::int64_t N = 16;
-  double seconds = seconds_of(run, sides, N);
+  double seconds = time_of(run, sides, N).wall;
   while (seconds < target / 8.0) {
     N *= 4;
-    seconds = seconds_of(run, sides, N);
+    seconds = time_of(run, sides, N).wall;
   }
   N = static_cast<std::int64_t>(static_cast<double>(N) * target / seconds) + 1;
-  // The best of three runs: other work on the machine only ever slows a run.
-  double best = seconds_of(run, sides, N);
-  for (int repeat = 1; repeat < 3; ++repeat) best = std::min(best, seconds_of(run, sides, N));
-  return static_cast<double>(N) / best;
+  Timing best = time_of(run, sides, N);
+  for (int repeat = 1; repeat < 3; ++repeat) {
+    const Timing t = time_of(run, sides, N);
+    if (t.wall < best.wall) best = t;
+  }
+  return Rate{static_cast<double>(N) / best.wall, best.cpu / best.wall};
 }
 
 Runner reference_runner() {
@@ -86,15 +113,20 @@ int main(int argc, char** argv) {
   }
   const int all = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::printf("trials per second; reference = straightforward loop on 1 thread; %d hardware threads\n", all);
-  std::printf("%6s %14s %14s %14s %10s %10s %10s\n", "sides", "reference", "engine 1 thr",
-              "engine all", "1 thr/ref", "all/ref", "all/1 thr");
+  std::printf("%6s %12s %12s %12s %10s %10s %10s %8s\n", "sides", "reference", "engine 1", "engine all",
+              "1/ref", "all/ref", "all/1", "cores");
   for (std::int32_t sides : {3, 10, 30, 100, 1000}) {
-    const double ref = trials_per_second(reference_runner(), sides, target);
-    const double one = trials_per_second(engine_runner(1), sides, target);
-    const double many = trials_per_second(engine_runner(all), sides, target);
-    std::printf("%6d %14.4g %14.4g %14.4g %10.1f %10.1f %10.2f\n", sides, ref, one, many, one / ref,
-                many / ref, many / one);
+    const Rate ref = rate_of(reference_runner(), sides, target);
+    const Rate one = rate_of(engine_runner(1), sides, target);
+    const Rate many = rate_of(engine_runner(all), sides, target);
+    std::printf("%6d %12.4g %12.4g %12.4g %10.1f %10.1f %10.2f %8.2f\n", sides, ref.trials_per_second,
+                one.trials_per_second, many.trials_per_second,
+                one.trials_per_second / ref.trials_per_second,
+                many.trials_per_second / ref.trials_per_second,
+                many.trials_per_second / one.trials_per_second, many.cores);
     std::fflush(stdout);
   }
+  std::printf("cores: processor time over wall time of the all-threads run; below the thread\n"
+              "count, the machine was busy with other work and the all-thread figures are low.\n");
   return 0;
 }
