@@ -3,6 +3,14 @@
 #include <array>
 #include <climits>
 
+// Wider vector units only through run-time dispatch, so that the build stays
+// portable.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define POLYGONS_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define POLYGONS_VECTOR_CLONES
+#endif
+
 namespace polygons::sim {
 
 namespace {
@@ -44,7 +52,7 @@ inline std::int32_t combined(std::uint64_t s1, std::uint64_t s2) {
 // draw per lane, kDrawLanes consecutive draws, then moves every lane
 // kDrawLanes draws on. The last round does not move the lanes, so the last
 // lane ends as the state after the last draw written.
-__attribute__((target_clones("avx512f", "avx2", "default")))
+POLYGONS_VECTOR_CLONES
 void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lanes2, std::uint64_t a1, std::uint64_t a2,
                 std::int32_t* __restrict out, std::size_t rounds) {
   // Local copies stay in vector registers across the rounds.
@@ -109,7 +117,7 @@ void draw_integers(SeedState& state, std::int32_t* out, std::size_t count) {
   for (; done < count; ++done) out[done] = next_integer(state);
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+POLYGONS_VECTOR_CLONES
 void sort_few(std::int32_t* z, std::size_t n) {
   // Padding above every draw never counts below a draw.
   std::int32_t key[kSortFewMax], rank[kSortFewMax] = {};
@@ -135,7 +143,7 @@ void sort_few(std::int32_t* z, std::size_t n) {
   }
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+POLYGONS_VECTOR_CLONES
 void sin_pi_turns(double* values, std::size_t count, double pi) {
   for (std::size_t i = 0; i < count; ++i) {
     const double x = values[i];
