@@ -46,7 +46,15 @@ children=$(ps -o pid= --ppid "$server" | wc -l)
 echo "load test: after retention: $left run directories, $children child processes"
 [ "$left" -eq 0 ] || { echo "FAIL: run directories left behind"; failed=1; }
 [ "$children" -eq 0 ] || { echo "FAIL: processes left behind"; failed=1; }
-kill -0 "$server" || { echo "FAIL: server died"; failed=1; }
+if kill "$server" 2>/dev/null && wait "$server"; then
+  :
+else
+  echo "FAIL: server died or did not stop cleanly"; failed=1
+fi
+if grep -qE "Sanitizer|runtime error" "$workdir/server.err"; then
+  echo "FAIL: sanitizer reports:"; grep -E -A5 "Sanitizer|runtime error" "$workdir/server.err" | head -40
+  failed=1
+fi
 
 [ "$failed" -eq 0 ] && echo "load test: passed"
 exit "$failed"
