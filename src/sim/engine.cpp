@@ -31,10 +31,30 @@ constexpr std::size_t kBlockDraws = 2048;
 constexpr std::int64_t kPrivateCountSlots = std::int64_t{1} << 24;
 constexpr int kMaxThreads = 1024;
 
+// Count, mean and sum of squared deviations of a stream of perimeters;
+// two of them merge by the pairwise formula (Chan, Golub and LeVeque).
+struct Moments {
+  double count = 0.0;
+  double mean = 0.0;
+  double squares = 0.0;
+
+  void merge(const Moments& b) {
+    if (b.count == 0.0) return;
+    if (count == 0.0) {
+      *this = b;
+      return;
+    }
+    const double total = count + b.count;
+    const double delta = b.mean - mean;
+    mean += delta * (b.count / total);
+    squares += b.squares + delta * delta * (count * b.count / total);
+    count = total;
+  }
+};
+
 struct ChunkStats {
-  std::int64_t count = 0;
-  double avg = 0.0;
-  double variance = 0.0;  // divisor count - 1
+  Moments moments;
+  double variance = 0.0;  // of the running recurrence, when the run is one chunk
 };
 
 // What every chunk of a run shares.
@@ -49,6 +69,10 @@ struct RunSetup {
   std::int64_t trials = 0;
   std::int64_t chunk = 0;
   std::int64_t chunks = 0;
+  // A run of one chunk keeps the running recurrence of the straightforward
+  // loop, so that it gives exactly its figures; longer runs take the moments
+  // of each block in two vectorised passes and merge them.
+  bool running_recurrence = true;
   SeedState start;
   std::int64_t* shared_counts = nullptr;  // set when the threads count into one array
 };
@@ -110,7 +134,7 @@ void insertion_sort(std::int32_t* z, std::size_t n) {
   }
 }
 
-// The draws are uniform, so spreading them over about n buckets by their top
+// The draws are uniform, so spreading them over about 2n buckets by their top
 // bits leaves them nearly in order; an insertion pass finishes the job.
 void bucket_sort(std::int32_t* z, std::size_t n, Workspace& w) {
   std::fill(w.buckets.begin(), w.buckets.end(), 0u);
@@ -171,43 +195,56 @@ void count_trial(std::int64_t slot, Workspace& w, const RunSetup& run) {
 }
 
 // The trials of one block go through three stages: draws, sorted draws to
-// perimeters, and the statistics. The statistics are one long chain of
-// dependent divisions, so they are run for the previous block inside the
-// sorting loop of the current one, where the processor overlaps the two.
+// perimeters, and the statistics. The running recurrence is one long chain of
+// dependent divisions, so the statistics of the previous block are taken
+// inside the sorting loop of the current one, where the processor overlaps
+// the two.
 struct BlockBuffers {
   double* perimeters;
   double* positions;
 };
 
+struct ChunkAccount {
+  RunningStats running;
+  Moments moments;
+};
+
+template <bool Running>
 inline void account_trial(double perimeter, double position, const RunSetup& run, Workspace& w,
-                          RunningStats& stats) {
+                          ChunkAccount& account) {
   count_trial(static_cast<std::int64_t>(position) - run.k1st, w, run);
-  stats.add(perimeter);
+  if constexpr (Running) account.running.add(perimeter);
 }
 
 // Sorted draws to perimeters for `block` trials of n vertices, accounting
 // the `pending` trials of the previous block on the way; a fixed vertex count
 // (Sides > 0) lets the compiler unroll the small polygons.
-template <std::size_t Sides>
+template <std::size_t Sides, bool Running>
 void perimeters_of_block(std::size_t block, std::size_t n, const RunSetup& run, Workspace& w,
                          BlockBuffers current, std::size_t pending, BlockBuffers previous,
-                         RunningStats& stats) {
+                         ChunkAccount& account) {
   if constexpr (Sides > 0) n = Sides;
   const double scale_factor = scale();
-  const std::size_t both = std::min(block, pending);
   std::size_t t = 0;
-  for (; t < both; ++t) {
-    std::int32_t* z = w.z.data() + t * n;
-    sort_draws(z, n, w);
-    gaps_of(z, n, scale_factor, w.sines.data() + t * n);
-    account_trial(previous.perimeters[t], previous.positions[t], run, w, stats);
+  if constexpr (Sides > 0) {
+    gaps_of_small_polygons(w.z.data(), block, n, scale_factor, w.sines.data());
+  } else {
+    const std::size_t both = std::min(block, pending);
+    for (; t < both; ++t) {
+      std::int32_t* z = w.z.data() + t * n;
+      sort_draws(z, n, w);
+      gaps_of(z, n, scale_factor, w.sines.data() + t * n);
+      account_trial<Running>(previous.perimeters[t], previous.positions[t], run, w, account);
+    }
+    for (std::size_t u = t; u < block; ++u) {
+      std::int32_t* z = w.z.data() + u * n;
+      sort_draws(z, n, w);
+      gaps_of(z, n, scale_factor, w.sines.data() + u * n);
+    }
   }
-  for (; t < block; ++t) {
-    std::int32_t* z = w.z.data() + t * n;
-    sort_draws(z, n, w);
-    gaps_of(z, n, scale_factor, w.sines.data() + t * n);
+  for (; t < pending; ++t) {
+    account_trial<Running>(previous.perimeters[t], previous.positions[t], run, w, account);
   }
-  for (; t < pending; ++t) account_trial(previous.perimeters[t], previous.positions[t], run, w, stats);
   if (block == 0) return;
 
   sin_pi_turns(w.sines.data(), block * n, run.pi);
@@ -228,56 +265,67 @@ void perimeters_of_block(std::size_t block, std::size_t n, const RunSetup& run, 
     position = position < last ? position : last;
     current.positions[t] = position;
   }
+  if constexpr (!Running) {
+    Moments moments;
+    moments.count = static_cast<double>(block);
+    block_moments(current.perimeters, block, moments.mean, moments.squares);
+    account.moments.merge(moments);
+  }
 }
 
-ChunkStats run_chunk(std::int64_t c, const RunSetup& run, Workspace& w) {
-  const std::int64_t first = c * run.chunk;
-  std::int64_t left = std::min(run.chunk, run.trials - first);
-  SeedState state = jumped(run.start, static_cast<std::uint64_t>(first) * run.n);
-  RunningStats stats;
+template <bool Running>
+void run_blocks(SeedState state, std::int64_t trials, const RunSetup& run, Workspace& w,
+                ChunkAccount& account) {
   const std::size_t size = w.block_trials;
   BlockBuffers current{w.perimeters.data(), w.positions.data()};
   BlockBuffers previous{w.perimeters.data() + size, w.positions.data() + size};
   std::size_t pending = 0;
-  while (left > 0 || pending > 0) {
-    const std::size_t block = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(size)));
+  while (trials > 0 || pending > 0) {
+    const std::size_t block = static_cast<std::size_t>(std::min<std::int64_t>(trials, static_cast<std::int64_t>(size)));
     draw_integers(state, w.z.data(), block * run.n);
     switch (run.n) {
-      case 2: perimeters_of_block<2>(block, run.n, run, w, current, pending, previous, stats); break;
-      case 3: perimeters_of_block<3>(block, run.n, run, w, current, pending, previous, stats); break;
-      case 4: perimeters_of_block<4>(block, run.n, run, w, current, pending, previous, stats); break;
-      default: perimeters_of_block<0>(block, run.n, run, w, current, pending, previous, stats); break;
+      case 2: perimeters_of_block<2, Running>(block, run.n, run, w, current, pending, previous, account); break;
+      case 3: perimeters_of_block<3, Running>(block, run.n, run, w, current, pending, previous, account); break;
+      case 4: perimeters_of_block<4, Running>(block, run.n, run, w, current, pending, previous, account); break;
+      default: perimeters_of_block<0, Running>(block, run.n, run, w, current, pending, previous, account); break;
     }
     std::swap(current, previous);
     pending = block;
-    left -= static_cast<std::int64_t>(block);
+    trials -= static_cast<std::int64_t>(block);
   }
-  return ChunkStats{stats.count, stats.avg, stats.variance};
 }
 
-// Chunks in chunk order, by the pairwise formula for means and sums of
-// squared deviations (Chan, Golub and LeVeque).
+ChunkStats run_chunk(std::int64_t c, const RunSetup& run, Workspace& w) {
+  const std::int64_t first = c * run.chunk;
+  const std::int64_t trials = std::min(run.chunk, run.trials - first);
+  const SeedState state = jumped(run.start, static_cast<std::uint64_t>(first) * run.n);
+  ChunkAccount account;
+  ChunkStats stats;
+  if (run.running_recurrence) {
+    run_blocks<true>(state, trials, run, w, account);
+    const RunningStats& r = account.running;
+    stats.moments = Moments{static_cast<double>(r.count), r.avg, r.variance * static_cast<double>(r.count - 1)};
+    stats.variance = r.variance;
+  } else {
+    run_blocks<false>(state, trials, run, w, account);
+    stats.moments = account.moments;
+  }
+  return stats;
+}
+
+// Chunks in chunk order, by the pairwise formula.
 TrialResults merged(const std::vector<ChunkStats>& chunks, double class_width) {
   TrialResults result;
   result.class_width = class_width;
   if (chunks.size() == 1) {
-    result.perim_avg = chunks[0].avg;
+    result.perim_avg = chunks[0].moments.mean;
     result.perim_stdev = std::sqrt(chunks[0].variance);
     return result;
   }
-  double count = static_cast<double>(chunks[0].count);
-  double mean = chunks[0].avg;
-  double squares = chunks[0].variance * (count - 1.0);
-  for (std::size_t c = 1; c < chunks.size(); ++c) {
-    const double count_b = static_cast<double>(chunks[c].count);
-    const double total = count + count_b;
-    const double delta = chunks[c].avg - mean;
-    mean += delta * (count_b / total);
-    squares += chunks[c].variance * (count_b - 1.0) + delta * delta * (count * count_b / total);
-    count = total;
-  }
-  result.perim_avg = mean;
-  result.perim_stdev = std::sqrt(squares / (count - 1.0));
+  Moments all;
+  for (const ChunkStats& chunk : chunks) all.merge(chunk.moments);
+  result.perim_avg = all.mean;
+  result.perim_stdev = all.count > 1.0 ? std::sqrt(all.squares / (all.count - 1.0)) : 0.0;
   return result;
 }
 
@@ -332,6 +380,7 @@ TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k
   run.trials = std::max<std::int64_t>(N, 1);
   run.chunk = options.chunk_trials > 0 ? options.chunk_trials : chunk_trials_for(n, run.trials);
   run.chunks = (run.trials + run.chunk - 1) / run.chunk;
+  run.running_recurrence = run.chunks == 1;
   run.start = rng;
 
   const int threads = static_cast<int>(std::clamp<std::int64_t>(options.threads, 1, std::min<std::int64_t>(run.chunks, kMaxThreads)));
@@ -353,7 +402,7 @@ TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k
       const std::int64_t c = next_chunk.fetch_add(1, std::memory_order_relaxed);
       if (c >= run.chunks) return;
       chunks[static_cast<std::size_t>(c)] = run_chunk(c, run, workspaces[static_cast<std::size_t>(t)]);
-      const std::int64_t count = chunks[static_cast<std::size_t>(c)].count;
+      const auto count = static_cast<std::int64_t>(chunks[static_cast<std::size_t>(c)].moments.count);
       const std::int64_t done = trials_done.fetch_add(count, std::memory_order_relaxed) + count;
       if (t == 0) progress.update(static_cast<double>(done) / static_cast<double>(run.trials));
     }

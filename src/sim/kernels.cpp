@@ -94,6 +94,56 @@ constexpr std::array<double, 10> kSinCoefficients = {
     1.0 / 51090942171709440000.0,
 };
 
+// Sorting network and gaps of small polygons, trial by trial, written so
+// that the compiler can take several trials per vector.
+template <std::size_t N>
+__attribute__((always_inline)) inline void small_polygon_gaps(const std::int32_t* __restrict z,
+                                                              std::size_t trials, double scale,
+                                                              double* __restrict gaps) {
+  for (std::size_t t = 0; t < trials; ++t) {
+    std::int32_t v[N];
+    for (std::size_t i = 0; i < N; ++i) v[i] = z[t * N + i];
+    auto order = [&v](std::size_t a, std::size_t b) {
+      const std::int32_t low = v[a] < v[b] ? v[a] : v[b];
+      const std::int32_t high = v[a] < v[b] ? v[b] : v[a];
+      v[a] = low;
+      v[b] = high;
+    };
+    if constexpr (N == 2) {
+      order(0, 1);
+    } else if constexpr (N == 3) {
+      order(0, 1);
+      order(1, 2);
+      order(0, 1);
+    } else {
+      order(0, 1);
+      order(2, 3);
+      order(0, 2);
+      order(1, 3);
+      order(1, 2);
+    }
+    for (std::size_t i = 0; i + 1 < N; ++i) {
+      gaps[t * N + i] = static_cast<double>(v[i + 1] - v[i]) * scale;
+    }
+    gaps[t * N + N - 1] = static_cast<double>(v[N - 1] - v[0]) * scale;
+  }
+}
+
+POLYGONS_VECTOR_CLONES
+void small_polygon_gaps_2(const std::int32_t* z, std::size_t trials, double scale, double* gaps) {
+  small_polygon_gaps<2>(z, trials, scale, gaps);
+}
+
+POLYGONS_VECTOR_CLONES
+void small_polygon_gaps_3(const std::int32_t* z, std::size_t trials, double scale, double* gaps) {
+  small_polygon_gaps<3>(z, trials, scale, gaps);
+}
+
+POLYGONS_VECTOR_CLONES
+void small_polygon_gaps_4(const std::int32_t* z, std::size_t trials, double scale, double* gaps) {
+  small_polygon_gaps<4>(z, trials, scale, gaps);
+}
+
 }  // namespace
 
 void draw_integers(SeedState& state, std::int32_t* out, std::size_t count) {
@@ -141,6 +191,46 @@ void sort_few(std::int32_t* z, std::size_t n) {
     for (; j > 0 && z[j - 1] > value; --j) z[j] = z[j - 1];
     z[j] = value;
   }
+}
+
+void gaps_of_small_polygons(const std::int32_t* z, std::size_t trials, std::size_t n, double scale,
+                            double* gaps) {
+  switch (n) {
+    case 2: small_polygon_gaps_2(z, trials, scale, gaps); return;
+    case 3: small_polygon_gaps_3(z, trials, scale, gaps); return;
+    case 4: small_polygon_gaps_4(z, trials, scale, gaps); return;
+    default: return;
+  }
+}
+
+POLYGONS_VECTOR_CLONES
+void block_moments(const double* values, std::size_t count, double& mean, double& squares) {
+  // Fixed partial sums, added in a fixed order: the same figures whatever the
+  // vector width.
+  constexpr std::size_t kPartials = 8;
+  double partial[kPartials] = {};
+  std::size_t i = 0;
+  for (; i + kPartials <= count; i += kPartials) {
+    for (std::size_t j = 0; j < kPartials; ++j) partial[j] += values[i + j];
+  }
+  for (std::size_t j = 0; i + j < count; ++j) partial[j] += values[i + j];
+  double sum = 0.0;
+  for (double p : partial) sum += p;
+  mean = sum / static_cast<double>(count);
+
+  double deviations[kPartials] = {};
+  for (i = 0; i + kPartials <= count; i += kPartials) {
+    for (std::size_t j = 0; j < kPartials; ++j) {
+      const double d = values[i + j] - mean;
+      deviations[j] += d * d;
+    }
+  }
+  for (std::size_t j = 0; i + j < count; ++j) {
+    const double d = values[i + j] - mean;
+    deviations[j] += d * d;
+  }
+  squares = 0.0;
+  for (double d : deviations) squares += d;
 }
 
 POLYGONS_VECTOR_CLONES

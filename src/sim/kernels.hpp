@@ -23,6 +23,16 @@ void draw_integers(SeedState& state, std::int32_t* out, std::size_t count);
 inline constexpr std::size_t kSortFewMax = 16;
 void sort_few(std::int32_t* z, std::size_t n);
 
+// For polygons of n = 2, 3 or 4 vertices: sorts the draws of each of
+// `trials` consecutive trials (n draws each) and writes their gaps in full
+// turns, as the engine's gaps_of does, several trials per vector.
+void gaps_of_small_polygons(const std::int32_t* z, std::size_t trials, std::size_t n, double scale,
+                            double* gaps);
+
+// Mean and sum of squared deviations from it of `count` >= 1 values, in two
+// passes.
+void block_moments(const double* values, std::size_t count, double& mean, double& squares);
+
 // sin(pi * x) for every x in [0, 1] of `values`, in place: the chord of an
 // arc of x full turns is 2 sin(pi x). Accurate to a few units in the last place.
 void sin_pi_turns(double* values, std::size_t count, double pi);
