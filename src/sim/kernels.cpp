@@ -144,6 +144,42 @@ void small_polygon_gaps_4(const std::int32_t* z, std::size_t trials, double scal
   small_polygon_gaps<4>(z, trials, scale, gaps);
 }
 
+// Every draw is put at its rank, the number of draws below it; the ranks of
+// all draws are counted side by side, Width at a time (a multiple of the
+// vector width), the unused places padded above every draw.
+template <std::size_t Width>
+__attribute__((always_inline)) inline void sort_by_rank(std::int32_t* z, std::size_t n) {
+  std::int32_t key[Width], rank[Width] = {};
+  for (std::size_t i = 0; i < Width; ++i) key[i] = i < n ? z[i] : INT32_MAX;
+  for (std::size_t j = 0; j < n; ++j) {
+    const std::int32_t k = key[j];
+    for (std::size_t i = 0; i < Width; ++i) rank[i] += k < key[i] ? 1 : 0;
+  }
+  std::uint64_t taken = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    z[rank[i]] = key[i];
+    taken |= std::uint64_t{1} << rank[i];
+  }
+  if (taken == (n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1)) return;
+  // Equal draws share a rank; order them the plain way.
+  for (std::size_t i = 0; i < n; ++i) z[i] = key[i];
+  for (std::size_t i = 1; i < n; ++i) {
+    const std::int32_t value = z[i];
+    std::size_t j = i;
+    for (; j > 0 && z[j - 1] > value; --j) z[j] = z[j - 1];
+    z[j] = value;
+  }
+}
+
+POLYGONS_VECTOR_CLONES
+void sort_by_rank_16(std::int32_t* z, std::size_t n) { sort_by_rank<16>(z, n); }
+
+POLYGONS_VECTOR_CLONES
+void sort_by_rank_32(std::int32_t* z, std::size_t n) { sort_by_rank<32>(z, n); }
+
+POLYGONS_VECTOR_CLONES
+void sort_by_rank_64(std::int32_t* z, std::size_t n) { sort_by_rank<64>(z, n); }
+
 }  // namespace
 
 void draw_integers(SeedState& state, std::int32_t* out, std::size_t count) {
@@ -167,29 +203,13 @@ void draw_integers(SeedState& state, std::int32_t* out, std::size_t count) {
   for (; done < count; ++done) out[done] = next_integer(state);
 }
 
-POLYGONS_VECTOR_CLONES
 void sort_few(std::int32_t* z, std::size_t n) {
-  // Padding above every draw never counts below a draw.
-  std::int32_t key[kSortFewMax], rank[kSortFewMax] = {};
-  for (std::size_t i = 0; i < kSortFewMax; ++i) key[i] = i < n ? z[i] : INT32_MAX;
-  // The rank of a draw is the number of draws below it.
-  for (std::size_t j = 0; j < n; ++j) {
-    const std::int32_t k = key[j];
-    for (std::size_t i = 0; i < kSortFewMax; ++i) rank[i] += k < key[i] ? 1 : 0;
-  }
-  std::uint32_t taken = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    z[rank[i]] = key[i];
-    taken |= std::uint32_t{1} << rank[i];
-  }
-  if (taken == (std::uint32_t{1} << n) - 1) return;
-  // Equal draws share a rank; order them the plain way.
-  for (std::size_t i = 0; i < n; ++i) z[i] = key[i];
-  for (std::size_t i = 1; i < n; ++i) {
-    const std::int32_t value = z[i];
-    std::size_t j = i;
-    for (; j > 0 && z[j - 1] > value; --j) z[j] = z[j - 1];
-    z[j] = value;
+  if (n <= 16) {
+    sort_by_rank_16(z, n);
+  } else if (n <= 32) {
+    sort_by_rank_32(z, n);
+  } else {
+    sort_by_rank_64(z, n);
   }
 }
 

@@ -18,9 +18,9 @@ namespace polygons::sim {
 inline constexpr std::size_t kDrawLanes = 16;
 void draw_integers(SeedState& state, std::int32_t* out, std::size_t count);
 
-// Ascending order of n <= kSortFewMax combined integers, without branches:
-// every draw is put at its rank, all ranks counted side by side.
-inline constexpr std::size_t kSortFewMax = 16;
+// Ascending order of n <= kSortFewMax combined integers, without branches
+// on the data: every draw is put at its rank, all ranks counted side by side.
+inline constexpr std::size_t kSortFewMax = 64;
 void sort_few(std::int32_t* z, std::size_t n);
 
 // For polygons of n = 2, 3 or 4 vertices: sorts the draws of each of

@@ -69,8 +69,10 @@ const Case kCases[] = {
     {4, -2.5, 30000, 40, 12345, 4096, "negative radius"},
     {5, 1.0, 3000, 1, 99, 128, "one class"},
     {10, 0.75, 20000, 50, 42, 0, "insertion sort, several chunks"},
-    {16, 1.0, 4000, 25, 9, 0, "largest rank-sorted polygon"},
-    {17, 1.0, 4000, 25, 8, 333, "smallest bucket-sorted polygon"},
+    {16, 1.0, 4000, 25, 9, 0, "rank sort, narrowest"},
+    {17, 1.0, 4000, 25, 8, 333, "rank sort, middle width"},
+    {64, 1.0, 3000, 25, 10, 0, "rank sort, widest"},
+    {65, 1.0, 3000, 25, 11, 500, "smallest bucket-sorted polygon"},
     {30, 3.0, 5000, 60, 2147483562, 0, "thirty sides"},
     {100, 1.0, 2000, 28, 4711, 0, "a hundred sides"},
     {1000, 1.0, 300, 11, -1, 0, "a thousand sides, more than one chunk"},
@@ -169,13 +171,20 @@ TEST(Kernels, LanesDrawTheSequentialStream) {
 }
 
 TEST(Kernels, SortFewOrdersAnyInputIncludingEqualDraws) {
-  const std::vector<std::vector<std::int32_t>> inputs = {
+  std::vector<std::vector<std::int32_t>> inputs = {
       {5},
       {9, 3, 7, 1, 5},
       {1, 1, 1, 1, 1, 1},
       {4, 2, 4, 2, 4, 2, 4},
       {2147483562, 1, 2147483562, 2, 1, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 3},
   };
+  for (std::size_t n : {17u, 32u, 33u, 64u}) {
+    std::vector<std::int32_t> z(n);
+    for (std::size_t i = 0; i < n; ++i) z[i] = static_cast<std::int32_t>((i * 7919) % 13);  // many ties
+    inputs.push_back(z);
+    for (std::size_t i = 0; i < n; ++i) z[i] = static_cast<std::int32_t>(n - i);  // descending
+    inputs.push_back(z);
+  }
   for (std::vector<std::int32_t> z : inputs) {
     std::vector<std::int32_t> expected = z;
     std::sort(expected.begin(), expected.end());
