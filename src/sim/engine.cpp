@@ -115,13 +115,6 @@ struct Workspace {
   std::vector<std::int64_t> counts;
 };
 
-inline void order_pair(std::int32_t& a, std::int32_t& b) {
-  const std::int32_t low = std::min(a, b);
-  const std::int32_t high = std::max(a, b);
-  a = low;
-  b = high;
-}
-
 void insertion_sort(std::int32_t* z, std::size_t n) {
   for (std::size_t i = 1; i < n; ++i) {
     const std::int32_t value = z[i];
@@ -149,32 +142,13 @@ void bucket_sort(std::int32_t* z, std::size_t n, Workspace& w) {
 
 // Ascending order of the combined integers is ascending order of the draws,
 // since a draw is an increasing function of its integer.
+// Polygons of two to four vertices are sorted by gaps_of_small_polygons.
 inline void sort_draws(std::int32_t* z, std::size_t n, Workspace& w) {
-  switch (n) {
-    case 0:
-    case 1:
-      return;
-    case 2:
-      order_pair(z[0], z[1]);
-      return;
-    case 3:
-      order_pair(z[0], z[1]);
-      order_pair(z[1], z[2]);
-      order_pair(z[0], z[1]);
-      return;
-    case 4:
-      order_pair(z[0], z[1]);
-      order_pair(z[2], z[3]);
-      order_pair(z[0], z[2]);
-      order_pair(z[1], z[3]);
-      order_pair(z[1], z[2]);
-      return;
-    default:
-      if (n <= kSortFewMax) {
-        sort_few(z, n);
-      } else {
-        bucket_sort(z, n, w);
-      }
+  if (n < 2) return;
+  if (n <= kSortFewMax) {
+    sort_few(z, n);
+  } else {
+    bucket_sort(z, n, w);
   }
 }
 

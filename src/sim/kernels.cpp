@@ -33,8 +33,7 @@ std::uint64_t power_mod(std::uint64_t base, std::uint64_t exponent, std::uint64_
 template <std::uint64_t C>
 inline std::uint64_t mul_mod(std::uint64_t a, std::uint64_t s) {
   constexpr std::uint64_t m = (std::uint64_t{1} << 31) - C;
-  // Both factors are below 2^31; saying so lets the compiler use the 32 x 32
-  // bit multiply of the vector units.
+  // Both factors are below 2^31, so the product fits.
   std::uint64_t t = static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) *
                     static_cast<std::uint32_t>(s);
   t = (t >> 31) * C + (t & 0x7FFFFFFFu);
@@ -55,7 +54,7 @@ inline std::int32_t combined(std::uint64_t s1, std::uint64_t s2) {
 POLYGONS_VECTOR_CLONES
 void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lanes2, std::uint64_t a1, std::uint64_t a2,
                 std::int32_t* __restrict out, std::size_t rounds) {
-  // Local copies stay in vector registers across the rounds.
+  // Local copies: the compiler need not fear that writing a draw changes a lane.
   std::uint64_t s1[kDrawLanes], s2[kDrawLanes];
   for (std::size_t j = 0; j < kDrawLanes; ++j) {
     s1[j] = lanes1[j];

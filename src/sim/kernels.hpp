@@ -19,7 +19,8 @@ inline constexpr std::size_t kDrawLanes = 16;
 void draw_integers(SeedState& state, std::int32_t* out, std::size_t count);
 
 // Ascending order of n <= kSortFewMax combined integers, without branches
-// on the data: every draw is put at its rank, all ranks counted side by side.
+// on the data: every draw is put at its rank, all ranks counted side by side
+// (equal draws, which are rare, fall back to an insertion sort).
 inline constexpr std::size_t kSortFewMax = 64;
 void sort_few(std::int32_t* z, std::size_t n);
 
