@@ -25,10 +25,12 @@ for target in $targets; do
   work="$build/fuzz/corpus/$target"      # what the fuzzer learns; kept between runs
   artifacts="$build/fuzz/artifacts/$target/"
   mkdir -p "$work" "$artifacts"
+  dict=""
+  [ -f "fuzz/$target.dict" ] && dict="-dict=fuzz/$target.dict"
   echo "== $target: ${seconds}s"
   if "$build/fuzz/$target" "$work" "$seeds" \
       -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
-      -print_final_stats=1 -artifact_prefix="$artifacts" \
+      -print_final_stats=1 -artifact_prefix="$artifacts" $dict \
       >"$build/fuzz/$target.log" 2>&1; then
     grep -E '^stat::(number_of_executed_units|peak_rss_mb)|cov:' "$build/fuzz/$target.log" | tail -n 3
   else

@@ -401,6 +401,29 @@ TEST_F(Faults, ScratchFilesOnAFullDeviceEndWithMessage) {
   }
 }
 
+TEST_F(Faults, ArgumentsLeadingOutOfTheWorkingDirectoryAreRefused) {
+  for (const std::string& argument : {std::string(".."), std::string("../elsewhere"), std::string("a/../../b"),
+                                      std::string(600, 'x')}) {
+    SCOPED_TRACE(argument.substr(0, 20));
+    run_request r = request(valid_input());
+    r.args = {argument};
+    run_result result = run_polygons(r);
+    expect_fatal(result, kBadInput, "working directory");
+    EXPECT_FALSE(contains(result.out, " Average, stdev,")) << "refused before any trial\n" << result.out;
+  }
+}
+
+TEST_F(Faults, ArgumentIsNeverRunAsAShellCommand) {
+  const std::string argument = "$(touch pwned);touch pwned2;`touch pwned3`";
+  fs::create_directory(dir_ / "tmp" / argument);
+  run_request r = request(valid_input());
+  r.args = {argument};
+  expect_complete_run(run_polygons(r));
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(base_)) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with("pwned")) << entry.path();
+  }
+}
+
 // Template ---------------------------------------------------------------
 
 TEST_F(Faults, TemplateLinesLongerThan512CharactersAreCut) {
