@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "sim/random.hpp"
 
@@ -14,9 +15,20 @@ namespace polygons::sim {
 // order, into `out`; `state` ends `count` draws further on. kDrawLanes copies
 // of the generator, each kDrawLanes draws ahead of the one before (a jump is
 // one multiplication by a^kDrawLanes mod m), write consecutive draws side by
-// side; the few draws left over are drawn one by one.
-inline constexpr std::size_t kDrawLanes = 16;
+// side; the few draws left over are drawn one by one. Uses the fastest way
+// this machine has.
+inline constexpr std::size_t kDrawLanes = 32;
 void draw_integers(SeedState& state, std::int32_t* out, std::size_t count);
+
+// A way of drawing the lanes, for one instruction set; all give the same draws.
+struct DrawVariant {
+  const char* name;
+  void (*lanes)(std::uint64_t* lanes1, std::uint64_t* lanes2, std::int32_t* out, std::size_t rounds);
+};
+// The ways this machine supports, the fastest first.
+std::vector<DrawVariant> draw_variants();
+void draw_integers(const DrawVariant& variant, SeedState& state, std::int32_t* out,
+                   std::size_t count);
 
 // Ascending order of n <= kSortFewMax combined integers, without branches
 // on the data: every draw is put at its rank, all ranks counted side by side

@@ -158,16 +158,23 @@ TEST(ThreadCount, ParsesOmpNumThreads) {
   for (const Text& t : cases) EXPECT_EQ(parse_thread_count(t.text), t.threads) << '"' << t.text << '"';
 }
 
-TEST(Kernels, LanesDrawTheSequentialStream) {
-  for (std::size_t count : {0u, 5u, 15u, 16u, 17u, 32u, 2046u, 2048u, 8000u}) {
-    SeedState lanes = seeded(123);
-    SeedState single = lanes;
-    std::vector<std::int32_t> fast(count), slow(count);
-    draw_integers(lanes, fast.data(), count);
-    for (std::int32_t& z : slow) z = next_integer(single);
-    EXPECT_EQ(fast, slow) << count;
-    EXPECT_EQ(lanes, single) << count;
+TEST(Kernels, EveryWayOfDrawingGivesTheSequentialStream) {
+  for (const DrawVariant& variant : draw_variants()) {
+    for (std::size_t count : {0u, 5u, 31u, 32u, 33u, 64u, 2046u, 2048u, 8000u}) {
+      SeedState lanes = seeded(123);
+      SeedState single = lanes;
+      std::vector<std::int32_t> fast(count), slow(count);
+      draw_integers(variant, lanes, fast.data(), count);
+      for (std::int32_t& z : slow) z = next_integer(single);
+      EXPECT_EQ(fast, slow) << variant.name << ", " << count << " draws";
+      EXPECT_EQ(lanes, single) << variant.name << ", " << count << " draws";
+    }
   }
+  SeedState state = seeded(-9);
+  SeedState single = state;
+  std::vector<std::int32_t> fast(100);
+  draw_integers(state, fast.data(), fast.size());
+  for (std::int32_t z : fast) EXPECT_EQ(z, next_integer(single));
 }
 
 TEST(Kernels, SortFewOrdersAnyInputIncludingEqualDraws) {
