@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include <sched.h>
 #include <unistd.h>
 
 #include "sim/kernels.hpp"
@@ -303,6 +304,18 @@ TrialResults merged(const std::vector<ChunkStats>& chunks, double class_width) {
   return result;
 }
 
+// The processors this process may run on (which can be fewer than the
+// machine has), or the machine's count when that cannot be asked.
+int available_processors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  return static_cast<int>(std::min<unsigned>(std::thread::hardware_concurrency(), kMaxThreads));
+}
+
 }  // namespace
 
 std::int64_t chunk_trials_for(std::int32_t n, std::int64_t N) {
@@ -325,8 +338,7 @@ std::optional<int> parse_thread_count(std::string_view text) {
 
 EngineOptions engine_options_for_run() {
   EngineOptions options;
-  const unsigned hardware = std::thread::hardware_concurrency();
-  options.threads = hardware > 0 ? static_cast<int>(std::min<unsigned>(hardware, kMaxThreads)) : 1;
+  options.threads = std::clamp(available_processors(), 1, kMaxThreads);
   if (const char* env = std::getenv("OMP_NUM_THREADS"); env != nullptr) {
     if (const std::optional<int> threads = parse_thread_count(env)) {
       options.threads = *threads;

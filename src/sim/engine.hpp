@@ -34,8 +34,8 @@ std::optional<int> parse_thread_count(std::string_view text);
 
 // Options for a run of the program: threads from OMP_NUM_THREADS when it is
 // set and valid (a note on standard error when it is set but not valid),
-// otherwise one per hardware thread; the progress line when standard error
-// is a terminal.
+// otherwise one per processor the process may run on; the progress line
+// when standard error is a terminal.
 EngineOptions engine_options_for_run();
 
 // As simulate_class, same arguments and results; `rng` ends N * n draws on.
