@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "sim/kernels.hpp"
@@ -156,6 +158,19 @@ TEST(ThreadCount, ParsesOmpNumThreads) {
       {"3x", std::nullopt}, {"99999999999", std::nullopt}, {"100000", 1024},
   };
   for (const Text& t : cases) EXPECT_EQ(parse_thread_count(t.text), t.threads) << '"' << t.text << '"';
+}
+
+TEST(ThreadCount, TakenFromTheEnvironmentWhenValid) {
+  const char* saved = std::getenv("OMP_NUM_THREADS");
+  const std::string kept = saved != nullptr ? saved : "";
+  setenv("OMP_NUM_THREADS", "3", 1);
+  EXPECT_EQ(engine_options_for_run().threads, 3);
+  setenv("OMP_NUM_THREADS", "many", 1);
+  const int fallback = engine_options_for_run().threads;
+  unsetenv("OMP_NUM_THREADS");
+  EXPECT_EQ(engine_options_for_run().threads, fallback);
+  EXPECT_GE(fallback, 1);
+  if (saved != nullptr) setenv("OMP_NUM_THREADS", kept.c_str(), 1);
 }
 
 TEST(Kernels, EveryWayOfDrawingGivesTheSequentialStream) {
