@@ -3,6 +3,9 @@
 // the ratios. Each figure is the best of three runs of about the given
 // length. Usage: polygons_bench [seconds per run, default 1]
 
+#include <sys/resource.h>
+#include <sys/time.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -12,9 +15,6 @@
 #include <functional>
 #include <thread>
 #include <vector>
-
-#include <sys/resource.h>
-#include <sys/time.h>
 
 #include "sim/engine.hpp"
 #include "sim/random.hpp"
@@ -45,7 +45,9 @@ struct Timing {
 double cpu_seconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec); };
+  auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
+  };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -87,7 +89,8 @@ Runner reference_runner() {
     SeedState rng;
     polygons::sim::random_init(rng, kSeed);
     std::vector<std::int64_t> counts;
-    polygons::sim::simulate_class(sides, 1.0, N, K1ST, kClasses, 0.0, perimeter_max(sides), counts, rng);
+    polygons::sim::simulate_class(sides, 1.0, N, K1ST, kClasses, 0.0, perimeter_max(sides), counts,
+                                  rng);
   };
 }
 
@@ -112,21 +115,24 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int all = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  std::printf("trials per second; reference = straightforward loop on 1 thread; %d hardware threads\n", all);
-  std::printf("%6s %12s %12s %12s %10s %10s %10s %8s\n", "sides", "reference", "engine 1", "engine all",
-              "1/ref", "all/ref", "all/1", "cores");
+  std::printf(
+      "trials per second; reference = straightforward loop on 1 thread; %d hardware threads\n",
+      all);
+  std::printf("%6s %12s %12s %12s %10s %10s %10s %8s\n", "sides", "reference", "engine 1",
+              "engine all", "1/ref", "all/ref", "all/1", "cores");
   for (std::int32_t sides : {3, 10, 30, 100, 1000}) {
     const Rate ref = rate_of(reference_runner(), sides, target);
     const Rate one = rate_of(engine_runner(1), sides, target);
     const Rate many = rate_of(engine_runner(all), sides, target);
-    std::printf("%6d %12.4g %12.4g %12.4g %10.1f %10.1f %10.2f %8.2f\n", sides, ref.trials_per_second,
-                one.trials_per_second, many.trials_per_second,
+    std::printf("%6d %12.4g %12.4g %12.4g %10.1f %10.1f %10.2f %8.2f\n", sides,
+                ref.trials_per_second, one.trials_per_second, many.trials_per_second,
                 one.trials_per_second / ref.trials_per_second,
                 many.trials_per_second / ref.trials_per_second,
                 many.trials_per_second / one.trials_per_second, many.cores);
     std::fflush(stdout);
   }
-  std::printf("cores: processor time over wall time of the all-threads run; below the thread\n"
-              "count, the machine was busy with other work and the all-thread figures are low.\n");
+  std::printf(
+      "cores: processor time over wall time of the all-threads run; below the thread\n"
+      "count, the machine was busy with other work and the all-thread figures are low.\n");
   return 0;
 }

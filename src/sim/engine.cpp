@@ -1,5 +1,8 @@
 #include "sim/engine.hpp"
 
+#include <sched.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -9,9 +12,6 @@
 #include <cstring>
 #include <system_error>
 #include <thread>
-
-#include <sched.h>
-#include <unistd.h>
 
 #include "sim/kernels.hpp"
 #include "sim/memory.hpp"
@@ -132,7 +132,8 @@ void insertion_sort(std::int32_t* z, std::size_t n) {
 // bits leaves them nearly in order; an insertion pass finishes the job.
 void bucket_sort(std::int32_t* z, std::size_t n, Workspace& w) {
   std::fill(w.buckets.begin(), w.buckets.end(), 0u);
-  for (std::size_t i = 0; i < n; ++i) ++w.buckets[(static_cast<std::uint32_t>(z[i]) >> w.bucket_shift) + 1];
+  for (std::size_t i = 0; i < n; ++i)
+    ++w.buckets[(static_cast<std::uint32_t>(z[i]) >> w.bucket_shift) + 1];
   for (std::size_t b = 1; b < w.buckets.size(); ++b) w.buckets[b] += w.buckets[b - 1];
   for (std::size_t i = 0; i < n; ++i) {
     w.sorted[w.buckets[static_cast<std::uint32_t>(z[i]) >> w.bucket_shift]++] = z[i];
@@ -273,13 +274,22 @@ void run_blocks(SeedState state, std::int64_t trials, const RunSetup& run, Works
   BlockBuffers previous{w.perimeters.data() + size, w.positions.data() + size};
   std::size_t pending = 0;
   while (trials > 0 || pending > 0) {
-    const std::size_t block = static_cast<std::size_t>(std::min<std::int64_t>(trials, static_cast<std::int64_t>(size)));
+    const std::size_t block =
+        static_cast<std::size_t>(std::min<std::int64_t>(trials, static_cast<std::int64_t>(size)));
     draw_integers(state, w.z.data(), block * run.n);
     switch (run.n) {
-      case 2: perimeters_of_block<2, Running>(block, run.n, run, w, current, pending, previous, account); break;
-      case 3: perimeters_of_block<3, Running>(block, run.n, run, w, current, pending, previous, account); break;
-      case 4: perimeters_of_block<4, Running>(block, run.n, run, w, current, pending, previous, account); break;
-      default: perimeters_of_block<0, Running>(block, run.n, run, w, current, pending, previous, account); break;
+      case 2:
+        perimeters_of_block<2, Running>(block, run.n, run, w, current, pending, previous, account);
+        break;
+      case 3:
+        perimeters_of_block<3, Running>(block, run.n, run, w, current, pending, previous, account);
+        break;
+      case 4:
+        perimeters_of_block<4, Running>(block, run.n, run, w, current, pending, previous, account);
+        break;
+      default:
+        perimeters_of_block<0, Running>(block, run.n, run, w, current, pending, previous, account);
+        break;
     }
     std::swap(current, previous);
     pending = block;
@@ -296,7 +306,8 @@ ChunkStats run_chunk(std::int64_t c, const RunSetup& run, Workspace& w) {
   if (run.running_recurrence) {
     run_blocks<true>(state, trials, run, w, account);
     const RunningStats& r = account.running;
-    stats.moments = Moments{static_cast<double>(r.count), r.avg, r.variance * static_cast<double>(r.count - 1)};
+    stats.moments =
+        Moments{static_cast<double>(r.count), r.avg, r.variance * static_cast<double>(r.count - 1)};
     stats.variance = r.variance;
   } else {
     run_blocks<false>(state, trials, run, w, account);
@@ -336,7 +347,8 @@ int available_processors() {
 }  // namespace
 
 std::int64_t chunk_trials_for(std::int32_t n, std::int64_t N) {
-  const std::int64_t by_draws = std::max<std::int64_t>(1, kChunkDraws / std::max<std::int32_t>(n, 1));
+  const std::int64_t by_draws =
+      std::max<std::int64_t>(1, kChunkDraws / std::max<std::int32_t>(n, 1));
   const std::int64_t by_count = (std::max<std::int64_t>(N, 1) + kMaxChunks - 1) / kMaxChunks;
   return std::max(by_draws, by_count);
 }
@@ -360,8 +372,10 @@ EngineOptions engine_options_for_run() {
     if (const std::optional<int> threads = parse_thread_count(env)) {
       options.threads = *threads;
     } else {
-      std::fprintf(stderr, "polygons: OMP_NUM_THREADS=\"%s\" is not a positive number of threads; using %d\n",
-                   env, options.threads);
+      std::fprintf(
+          stderr,
+          "polygons: OMP_NUM_THREADS=\"%s\" is not a positive number of threads; using %d\n", env,
+          options.threads);
     }
   }
   options.show_progress = isatty(STDERR_FILENO) == 1;
@@ -386,7 +400,8 @@ TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k
   run.running_recurrence = run.chunks == 1;
   run.start = rng;
 
-  const int threads = static_cast<int>(std::clamp<std::int64_t>(options.threads, 1, std::min<std::int64_t>(run.chunks, kMaxThreads)));
+  const int threads = static_cast<int>(std::clamp<std::int64_t>(
+      options.threads, 1, std::min<std::int64_t>(run.chunks, kMaxThreads)));
   const bool private_counts = run.slots * threads <= kPrivateCountSlots;
   class_count.assign(static_cast<std::size_t>(run.slots), 0);
   if (!private_counts) run.shared_counts = class_count.data();
@@ -404,8 +419,10 @@ TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k
     for (;;) {
       const std::int64_t c = next_chunk.fetch_add(1, std::memory_order_relaxed);
       if (c >= run.chunks) return;
-      chunks[static_cast<std::size_t>(c)] = run_chunk(c, run, workspaces[static_cast<std::size_t>(t)]);
-      const auto count = static_cast<std::int64_t>(chunks[static_cast<std::size_t>(c)].moments.count);
+      chunks[static_cast<std::size_t>(c)] =
+          run_chunk(c, run, workspaces[static_cast<std::size_t>(t)]);
+      const auto count =
+          static_cast<std::int64_t>(chunks[static_cast<std::size_t>(c)].moments.count);
       const std::int64_t done = trials_done.fetch_add(count, std::memory_order_relaxed) + count;
       if (t == 0) progress.update(static_cast<double>(done) / static_cast<double>(run.trials));
     }

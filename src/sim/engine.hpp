@@ -18,9 +18,9 @@
 namespace polygons::sim {
 
 struct EngineOptions {
-  int threads = 1;                 // worker threads, at least 1
-  std::int64_t chunk_trials = 0;   // trials per chunk; 0 = chunk_trials_for(n, N)
-  bool show_progress = false;      // progress line on standard error
+  int threads = 1;                // worker threads, at least 1
+  std::int64_t chunk_trials = 0;  // trials per chunk; 0 = chunk_trials_for(n, N)
+  bool show_progress = false;     // progress line on standard error
 };
 
 // The chunk size of a run: about a quarter of a million draws, at least one

@@ -17,8 +17,8 @@ std::size_t class_total(std::int32_t k1st, std::int32_t klass) {
 }  // namespace
 
 void finish_class(std::int64_t N, double class_width, std::int32_t k1st, std::int32_t klass,
-                  const std::vector<std::int64_t>& class_count,
-                  std::vector<double>& class_density, std::vector<double>& class_cumul) {
+                  const std::vector<std::int64_t>& class_count, std::vector<double>& class_density,
+                  std::vector<double>& class_cumul) {
   const std::size_t classes = class_total(k1st, klass);
   const double trials = static_cast<double>(N);
   const double divisor = trials * class_width;
@@ -40,7 +40,8 @@ void class_centres(double class_width, std::int32_t k1st, std::int32_t klass,
   const std::size_t classes = class_total(k1st, klass);
   class_centre.resize(classes);
   for (std::size_t k = 0; k < classes; ++k) {
-    const double number = static_cast<double>(static_cast<std::int64_t>(k1st) + static_cast<std::int64_t>(k));
+    const double number =
+        static_cast<double>(static_cast<std::int64_t>(k1st) + static_cast<std::int64_t>(k));
     class_centre[k] = (number - 0.5) * class_width;
   }
 }

@@ -24,8 +24,8 @@ ClassArrays allocate_class_arrays(std::int32_t k1st, std::int32_t klass);
 // class, then the running sum of the later counts, divided by N) of classes
 // k1st .. klass. `class_count` may carry the overflow slot after them.
 void finish_class(std::int64_t N, double class_width, std::int32_t k1st, std::int32_t klass,
-                  const std::vector<std::int64_t>& class_count,
-                  std::vector<double>& class_density, std::vector<double>& class_cumul);
+                  const std::vector<std::int64_t>& class_count, std::vector<double>& class_density,
+                  std::vector<double>& class_cumul);
 
 // (K - 0.5) * width, the midpoint of class K, for K = k1st .. klass.
 void class_centres(double class_width, std::int32_t k1st, std::int32_t klass,

@@ -39,8 +39,8 @@ template <std::uint64_t C>
 inline std::uint64_t mul_mod(std::uint64_t a, std::uint64_t s) {
   constexpr std::uint64_t m = (std::uint64_t{1} << 31) - C;
   // Both factors are below 2^31, so the product fits.
-  std::uint64_t t = static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) *
-                    static_cast<std::uint32_t>(s);
+  std::uint64_t t =
+      static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) * static_cast<std::uint32_t>(s);
   t = (t >> 31) * C + (t & 0x7FFFFFFFu);
   t = (t >> 31) * C + (t & 0x7FFFFFFFu);
   return t >= m ? t - m : t;
@@ -101,8 +101,8 @@ __attribute__((target("avx512f"))) inline __m512i mul_mod_512(__m512i s, __m512i
 }
 
 __attribute__((target("avx512f"))) void draw_lanes_avx512(std::uint64_t* lanes1,
-                                                          std::uint64_t* lanes2,
-                                                          std::int32_t* out, std::size_t rounds) {
+                                                          std::uint64_t* lanes2, std::int32_t* out,
+                                                          std::size_t rounds) {
   constexpr int kVectors = kDrawLanes / 8;
   const __m512i a1 = _mm512_set1_epi64(kLaneA1), a2 = _mm512_set1_epi64(kLaneA2);
   const __m512i c1 = _mm512_set1_epi64(kC1), c2 = _mm512_set1_epi64(kC2);
@@ -331,10 +331,17 @@ void sort_few(std::int32_t* z, std::size_t n) {
 void gaps_of_small_polygons(const std::int32_t* z, std::size_t trials, std::size_t n, double scale,
                             double* gaps) {
   switch (n) {
-    case 2: small_polygon_gaps_2(z, trials, scale, gaps); return;
-    case 3: small_polygon_gaps_3(z, trials, scale, gaps); return;
-    case 4: small_polygon_gaps_4(z, trials, scale, gaps); return;
-    default: return;
+    case 2:
+      small_polygon_gaps_2(z, trials, scale, gaps);
+      return;
+    case 3:
+      small_polygon_gaps_3(z, trials, scale, gaps);
+      return;
+    case 4:
+      small_polygon_gaps_4(z, trials, scale, gaps);
+      return;
+    default:
+      return;
   }
 }
 

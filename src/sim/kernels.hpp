@@ -23,7 +23,8 @@ void draw_integers(SeedState& state, std::int32_t* out, std::size_t count);
 // A way of drawing the lanes, for one instruction set; all give the same draws.
 struct DrawVariant {
   const char* name;
-  void (*lanes)(std::uint64_t* lanes1, std::uint64_t* lanes2, std::int32_t* out, std::size_t rounds);
+  void (*lanes)(std::uint64_t* lanes1, std::uint64_t* lanes2, std::int32_t* out,
+                std::size_t rounds);
 };
 // The ways this machine supports, the fastest first.
 std::vector<DrawVariant> draw_variants();

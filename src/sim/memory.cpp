@@ -1,8 +1,8 @@
 #include "sim/memory.hpp"
 
-#include <new>
-
 #include <unistd.h>
+
+#include <new>
 
 namespace polygons::sim {
 

@@ -12,9 +12,11 @@ constexpr auto kRefresh = std::chrono::milliseconds(250);
 
 std::string time_left_text(double seconds) {
   if (!(seconds >= 0.0) || seconds > 1e8) return "time left unknown";
-  if (seconds < 100.0) return "about " + std::to_string(static_cast<long>(std::ceil(seconds))) + " s left";
+  if (seconds < 100.0)
+    return "about " + std::to_string(static_cast<long>(std::ceil(seconds))) + " s left";
   const double minutes = seconds / 60.0;
-  if (minutes < 100.0) return "about " + std::to_string(static_cast<long>(std::ceil(minutes))) + " min left";
+  if (minutes < 100.0)
+    return "about " + std::to_string(static_cast<long>(std::ceil(minutes))) + " min left";
   return "about " + std::to_string(static_cast<long>(std::ceil(minutes / 60.0))) + " h left";
 }
 

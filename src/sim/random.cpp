@@ -41,8 +41,8 @@ void for_random_seed_put(SeedState& state, std::span<const std::uint32_t> words)
 }
 
 void for_random_seed_put(SeedState& state) {
-  std::int64_t t = static_cast<std::int64_t>(std::time(nullptr)) +
-                   static_cast<std::int64_t>(std::clock());
+  std::int64_t t =
+      static_cast<std::int64_t>(std::time(nullptr)) + static_cast<std::int64_t>(std::clock());
   auto t32 = static_cast<std::uint32_t>(t);
   // Arithmetic right shifts of the signed 32-bit value, as the seeding defines.
   auto sar = [](std::uint32_t v, int bits) {

@@ -39,8 +39,8 @@ struct Outcome {
 Outcome reference(const Case& c) {
   Outcome o;
   o.after = seeded(c.iseed);
-  o.results = simulate_class(c.n, c.R, c.N, K1ST, c.klass, 0.0, perimeter_max(c.n, c.R), o.counts,
-                             o.after);
+  o.results =
+      simulate_class(c.n, c.R, c.N, K1ST, c.klass, 0.0, perimeter_max(c.n, c.R), o.counts, o.after);
   return o;
 }
 
@@ -56,7 +56,8 @@ Outcome engine(const Case& c, int threads) {
 }
 
 void expect_relative(double actual, double expected, double tolerance) {
-  EXPECT_LE(std::abs(actual - expected), tolerance * std::abs(expected)) << actual << " vs " << expected;
+  EXPECT_LE(std::abs(actual - expected), tolerance * std::abs(expected))
+      << actual << " vs " << expected;
 }
 
 // None of these runs has a perimeter within rounding of a class boundary, so
@@ -98,7 +99,8 @@ TEST(Engine, AgreesWithTheStraightforwardLoop) {
       // straightforward chords lose bits to cancellation when many sides are
       // short), so a deviation far smaller than the average is compared on
       // the scale of the average.
-      const double scale = std::max(std::abs(ref.results.perim_stdev), std::abs(ref.results.perim_avg));
+      const double scale =
+          std::max(std::abs(ref.results.perim_stdev), std::abs(ref.results.perim_avg));
       EXPECT_LE(std::abs(eng.results.perim_stdev - ref.results.perim_stdev), 1e-12 * scale)
           << eng.results.perim_stdev << " vs " << ref.results.perim_stdev;
     }
@@ -153,11 +155,20 @@ TEST(ThreadCount, ParsesOmpNumThreads) {
     std::optional<int> threads;
   };
   const Text cases[] = {
-      {"1", 1},          {"8", 8},        {" 3 ", 3},         {"4,2", 4},
-      {"0", std::nullopt}, {"-2", std::nullopt}, {"", std::nullopt}, {"two", std::nullopt},
-      {"3x", std::nullopt}, {"99999999999", std::nullopt}, {"100000", 1024},
+      {"1", 1},
+      {"8", 8},
+      {" 3 ", 3},
+      {"4,2", 4},
+      {"0", std::nullopt},
+      {"-2", std::nullopt},
+      {"", std::nullopt},
+      {"two", std::nullopt},
+      {"3x", std::nullopt},
+      {"99999999999", std::nullopt},
+      {"100000", 1024},
   };
-  for (const Text& t : cases) EXPECT_EQ(parse_thread_count(t.text), t.threads) << '"' << t.text << '"';
+  for (const Text& t : cases)
+    EXPECT_EQ(parse_thread_count(t.text), t.threads) << '"' << t.text << '"';
 }
 
 TEST(ThreadCount, TakenFromTheEnvironmentWhenValid) {
@@ -202,7 +213,8 @@ TEST(Kernels, SortFewOrdersAnyInputIncludingEqualDraws) {
   };
   for (std::size_t n : {17u, 32u, 33u, 64u}) {
     std::vector<std::int32_t> z(n);
-    for (std::size_t i = 0; i < n; ++i) z[i] = static_cast<std::int32_t>((i * 7919) % 13);  // many ties
+    for (std::size_t i = 0; i < n; ++i)
+      z[i] = static_cast<std::int32_t>((i * 7919) % 13);  // many ties
     inputs.push_back(z);
     for (std::size_t i = 0; i < n; ++i) z[i] = static_cast<std::int32_t>(n - i);  // descending
     inputs.push_back(z);
@@ -225,7 +237,8 @@ TEST(Kernels, SinPiIsAccurate) {
   sin_pi_turns(y.data(), y.size(), pi);
   for (std::size_t i = 0; i < x.size(); ++i) {
     const double t = x[i] < 0.5 ? x[i] : 1.0 - x[i];
-    EXPECT_NEAR(y[i], std::sin(pi * t), 4e-16 * std::max(1e-300, std::sin(pi * t)) + 1e-300) << x[i];
+    EXPECT_NEAR(y[i], std::sin(pi * t), 4e-16 * std::max(1e-300, std::sin(pi * t)) + 1e-300)
+        << x[i];
   }
   EXPECT_EQ(y[0], 0.0);
   EXPECT_EQ(y[4096], 0.0);

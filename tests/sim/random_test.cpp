@@ -47,12 +47,10 @@ TEST(Generator, SeedingReducesTheWordsAsDocumented) {
     SeedState expected;
   };
   const Case cases[] = {
-      {12345, {12345, 12345}},
-      {-1, {171, 499}},                    // u = 4294967295
-      {2147483562, {2147483562, 164}},     // s1 at its top, s2 reduced once
-      {2147483563, {1, 165}},              // both reduced once
-      {2147483647, {85, 249}},
-      {-2147483647 - 1, {86, 250}},
+      {12345, {12345, 12345}},         {-1, {171, 499}},  // u = 4294967295
+      {2147483562, {2147483562, 164}},                    // s1 at its top, s2 reduced once
+      {2147483563, {1, 165}},                             // both reduced once
+      {2147483647, {85, 249}},         {-2147483647 - 1, {86, 250}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(seeded(c.iseed), c.expected) << "iseed " << c.iseed;

@@ -23,11 +23,11 @@ struct TrialRun {
 };
 
 TrialRun reference_run(std::int32_t n, double R, std::int64_t N, std::int32_t klass,
-                  std::int32_t iseed) {
+                       std::int32_t iseed) {
   TrialRun run;
   run.after = seeded(iseed);
-  run.results = simulate_class(n, R, N, kK1st, klass, 0.0, perimeter_max(n, R), run.counts,
-                               run.after);
+  run.results =
+      simulate_class(n, R, N, kK1st, klass, 0.0, perimeter_max(n, R), run.counts, run.after);
   return run;
 }
 
@@ -54,7 +54,7 @@ TEST(ReferenceTrials, CountsSumToN) {
     std::int32_t klass;
     std::int32_t iseed;
   };
-  const Case cases[] = {{3, 1.0, 1000, 11, 1}, {4, 3.0, 2001, 7, 5},  {2, 1.0, 1500, 40, -3},
+  const Case cases[] = {{3, 1.0, 1000, 11, 1}, {4, 3.0, 2001, 7, 5},    {2, 1.0, 1500, 40, -3},
                         {10, 0.5, 999, 1, 8},  {25, 1e3, 1000, 100, 2}, {1, 1.0, 1000, 5, 1}};
   for (const Case& c : cases) {
     const TrialRun run = reference_run(c.n, c.R, c.N, c.klass, c.iseed);
@@ -108,8 +108,8 @@ TEST(ReferenceTrials, SameSeedSameResults) {
 TEST(ReferenceTrials, SingleTrialHasZeroDeviation) {
   TrialRun run;
   run.after = seeded(1);
-  run.results = simulate_class(3, 1.0, 1, kK1st, 11, 0.0, perimeter_max(3, 1.0), run.counts,
-                               run.after);
+  run.results =
+      simulate_class(3, 1.0, 1, kK1st, 11, 0.0, perimeter_max(3, 1.0), run.counts, run.after);
   EXPECT_EQ(class_sum(run.counts), 1);
   EXPECT_EQ(run.results.perim_stdev, 0.0);
   EXPECT_GT(run.results.perim_avg, 0.0);
@@ -126,10 +126,16 @@ TEST(ClassSlot, BoundariesAndTheUpperEnd) {
     std::int64_t slot;
   };
   const Case cases[] = {
-      {0.0, 0},       {1.999, 0}, {2.0, 1}, {5.5, 2},
-      {7.999, 3},     {8.0, 4},  // the upper end goes to the overflow slot
-      {8.0000001, 4},            // rounding past the end stays in the array
-      {-0.0, 0},      {-1.0, 0},  {std::numeric_limits<double>::quiet_NaN(), 0},
+      {0.0, 0},
+      {1.999, 0},
+      {2.0, 1},
+      {5.5, 2},
+      {7.999, 3},
+      {8.0, 4},        // the upper end goes to the overflow slot
+      {8.0000001, 4},  // rounding past the end stays in the array
+      {-0.0, 0},
+      {-1.0, 0},
+      {std::numeric_limits<double>::quiet_NaN(), 0},
       {std::numeric_limits<double>::infinity(), 4},
   };
   for (const Case& c : cases) {
