@@ -22,6 +22,7 @@
 #include "sim/random.hpp"
 #include "sim/trials.hpp"
 #include "text/io.hpp"
+#include "text/fixed_text.hpp"
 #include "text/line.hpp"
 
 namespace polygons::run {
@@ -43,6 +44,18 @@ void write_banner(text::LineSink& out) {
   text::put(out, text::Line().col(72).lit("[").s(kBuildStamp).lit("]"));
 }
 
+// The result of `allocate`; a size the machine cannot give ends the run with
+// a message naming `what`.
+template <typename Allocate>
+auto with_memory_for(const std::string& what, Allocate allocate) {
+  try {
+    return allocate();
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  throw text::FatalError("cannot allocate " + what, text::kExitIoFailure);
+}
+
 void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineSink& out) {
   sim::SeedState rng;
   params::run_parameters p = params::readat(in, out, args, rng);
@@ -52,31 +65,21 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   write_range_line(out, perim_min, perim_max);
   params::refuse_unusable(p, perim_max);
 
-  sim::ClassArrays classes;
-  try {
-    classes = sim::allocate_class_arrays(sim::K1ST, p.klass);
-  } catch (const std::bad_alloc&) {
-    throw text::FatalError("cannot allocate the arrays of " + std::to_string(p.klass) + " classes",
-                           text::kExitIoFailure);
-  } catch (const std::length_error&) {
-    throw text::FatalError("cannot allocate the arrays of " + std::to_string(p.klass) + " classes",
-                           text::kExitIoFailure);
-  }
-  sim::TrialResults trials;
-  try {
-    trials = sim::run_trials(p.sides, p.radius, p.N, sim::K1ST, p.klass, perim_min, perim_max,
-                             classes.count, rng, sim::engine_options_for_run());
-  } catch (const std::bad_alloc&) {
-    throw text::FatalError("cannot allocate the work arrays of " + std::to_string(p.sides) +
-                               " sides", text::kExitIoFailure);
-  }
+  sim::ClassArrays classes = with_memory_for("the arrays of " + text::i0(p.klass) + " classes", [&] {
+    return sim::allocate_class_arrays(sim::K1ST, p.klass);
+  });
+  const sim::TrialResults trials =
+      with_memory_for("the work arrays of " + text::i0(p.sides) + " sides", [&] {
+        return sim::run_trials(p.sides, p.radius, p.N, sim::K1ST, p.klass, perim_min, perim_max,
+                               classes.count, rng, sim::engine_options_for_run());
+      });
   write_average_line(out, trials.perim_avg, trials.perim_stdev);
 
   sim::finish_class(p.N, trials.class_width, sim::K1ST, p.klass, classes.count, classes.density,
                     classes.cumul);
   sim::class_centres(trials.class_width, sim::K1ST, p.klass, classes.centre);
   sim::result_z(classes.density, classes.cumul, classes.result_z);
-  const sim::Mode mode = sim::find_mode(classes.result_z, classes.centre);
+  const sim::Mode mode = sim::find_mode(classes.count, classes.result_z, classes.centre);
   write_mode_line(out, mode.x, mode.y);
 
   graph::www_graph(workdir, p.ishow, sim::K1ST, p.klass, sim::kResultRows, classes.centre,

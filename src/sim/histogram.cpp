@@ -67,21 +67,19 @@ void result_z(const std::vector<double>& class_density, const std::vector<double
   }
 }
 
-Mode find_mode(const std::vector<double>& result_z, const std::vector<double>& class_centre) {
+Mode find_mode(const std::vector<std::int64_t>& class_count, const std::vector<double>& result_z,
+               const std::vector<double>& class_centre) {
   Mode mode;
-  double best = -std::numeric_limits<double>::infinity();
-  std::size_t modal = 0;
-  bool found = false;
-  for (std::size_t k = 0; k < class_centre.size(); ++k) {
-    const double density = result_z[2 * k];
-    if (density > best) {
-      best = density;
-      modal = k;
-      found = true;
-    }
+  if (class_centre.empty()) {
+    mode.y = -std::numeric_limits<double>::infinity();
+    return mode;
   }
-  mode.y = best;
-  if (found) mode.x = class_centre[modal];
+  std::size_t modal = 0;
+  for (std::size_t k = 1; k < class_centre.size(); ++k) {
+    if (class_count[k] > class_count[modal]) modal = k;
+  }
+  mode.x = class_centre[modal];
+  mode.y = result_z[2 * modal];
   return mode;
 }
 

@@ -41,10 +41,14 @@ void result_z(const std::vector<double>& class_density, const std::vector<double
 
 struct Mode {
   double x = 0.0;  // centre of the modal class
-  double y = 0.0;  // its density, the largest of all classes
+  double y = 0.0;  // its density (row 1 of `result_z`)
 };
 
-// The lowest-numbered class with the largest density (row 1 of `result_z`).
-Mode find_mode(const std::vector<double>& result_z, const std::vector<double>& class_centre);
+// The modal class: the lowest-numbered class with the largest count. With a
+// positive class width that is the class of the largest density; with a
+// negative radius the width and every density are negative, and the largest
+// density would be that of the emptiest class, so the counts decide.
+Mode find_mode(const std::vector<std::int64_t>& class_count, const std::vector<double>& result_z,
+               const std::vector<double>& class_centre);
 
 }  // namespace polygons::sim

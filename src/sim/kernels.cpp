@@ -87,7 +87,9 @@ void draw_lanes_plain(std::uint64_t* lanes1, std::uint64_t* lanes2, std::int32_t
 // The compiler's own vector headers trip its uninitialised-value warning
 // (their undefined pass-through operands); nothing here reads such a value.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // The same steps with the vector units' 32 x 32 -> 64 bit multiply, which
 // the compiler does not find by itself.

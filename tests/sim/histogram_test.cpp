@@ -26,7 +26,7 @@ Histogram histogram_of(std::int64_t N, double width, std::int32_t klass,
   finish_class(N, width, kK1st, klass, counts, h.density, h.cumul);
   class_centres(width, kK1st, klass, h.centre);
   result_z(h.density, h.cumul, h.z);
-  h.mode = find_mode(h.z, h.centre);
+  h.mode = find_mode(counts, h.z, h.centre);
   return h;
 }
 
@@ -112,13 +112,22 @@ TEST(Mode, TieGoesToTheLowerClass) {
   EXPECT_EQ(h.mode.y, 9.0 / (30.0 * 0.5));
 }
 
-TEST(Mode, NegativeWidthAppliesTheRuleUnchanged) {
-  // All densities are negative: the largest is the one of the smallest count.
+TEST(Mode, NegativeWidthStillPicksTheMostPopulatedClass) {
+  // All densities are negative; the largest of them belongs to the emptiest
+  // class, which is no mode. The class holding the most trials is.
   const std::vector<std::int64_t> counts = {5, 1, 8, 1, 0};
   const Histogram h = histogram_of(15, -0.5, 4, counts);
   EXPECT_LT(h.centre[0], 0.0);
-  EXPECT_EQ(h.mode.x, h.centre[1]);
-  EXPECT_EQ(h.mode.y, 1.0 / (15.0 * -0.5));
+  EXPECT_EQ(h.mode.x, h.centre[2]);
+  EXPECT_EQ(h.mode.y, 8.0 / (15.0 * -0.5));
+}
+
+TEST(Mode, NegativeRadiusMirrorsThePositiveMode) {
+  const std::vector<std::int64_t> counts = {2, 7, 3, 7, 0};
+  const Histogram positive = histogram_of(19, 0.5, 4, counts);
+  const Histogram negative = histogram_of(19, -0.5, 4, counts);
+  EXPECT_EQ(negative.mode.x, -positive.mode.x);
+  EXPECT_EQ(negative.mode.y, -positive.mode.y);
 }
 
 TEST(Histogram, CountsBeyond32BitsKeepTheirValue) {
