@@ -5,21 +5,20 @@
 // or with the behaviour the program defines, never with a crash or a hang.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "program_runner.hpp"
+#include "support/files.hpp"
+#include "support/program_runner.hpp"
 
 namespace polygons::faults {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace polygons::testing;
 
 constexpr int kBadInput = 2;
 constexpr int kIoFailure = 3;
@@ -75,17 +74,9 @@ void expect_complete_run(const run_result& result) {
 
 class Faults : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/polygons_faults_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    base_ = pattern;
-    dir_ = base_ / "run";
-    fs::create_directories(dir_ / "tmp");
-  }
   void TearDown() override {
     std::error_code ignored;
     if (fs::exists(dir_ / "tmp", ignored)) fs::permissions(dir_ / "tmp", fs::perms::owner_all, ignored);
-    fs::remove_all(base_, ignored);
   }
 
   run_request request(std::string input) const {
@@ -109,8 +100,9 @@ class Faults : public ::testing::Test {
     return read_file(dir_ / "tmp" / "gnuload.dat");
   }
 
-  fs::path base_;
-  fs::path dir_;
+  scratch_dir scratch_{"faults"};
+  const fs::path base_ = scratch_.path();
+  const fs::path dir_ = scratch_.make_run_directory();
 };
 
 // Standard output --------------------------------------------------------

@@ -1,38 +1,22 @@
 // Whole runs of the built program that end in a chart drawn by gnuplot.
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "support/files.hpp"
+#include "support/program_runner.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string file_text(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+using polygons::testing::example_file;
+using polygons::testing::read_file;
+using polygons::testing::run_result;
 
 std::set<std::string> entries(const fs::path& dir) {
   std::set<std::string> names;
@@ -42,77 +26,39 @@ std::set<std::string> entries(const fs::path& dir) {
 
 const std::string kParameters = "3\n1\n1000 1\n11\n1\n";
 
-std::string example_template() {
-  return file_text(fs::path(POLYGONS_SOURCE_DIR) / "examples" / "template.gp");
-}
-
 class GraphEndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "polygons-graph-e2e-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::create_directory(work());
-  }
-  void TearDown() override { fs::remove_all(root_); }
+  void SetUp() override { fs::create_directory(work()); }
 
   // The directory the program runs in; input and output files lie beside it.
   fs::path work() const { return root_ / "work"; }
 
   // Runs the program in work() with `args` as its argument vector (no shell),
   // `input` on standard input and USER set.
-  RunResult run(const std::vector<std::string>& args, const std::string& input) {
-    std::ofstream(root_ / "input.txt", std::ios::binary) << input;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, (root_ / "input.txt").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (root_ / "out.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (root_ / "err.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, work().c_str());
-
-    std::vector<std::string> strings = {POLYGONS_BINARY};
-    strings.insert(strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env_strings = {"USER=tester"};
-    for (char** e = environ; *e != nullptr; ++e) {
-      if (std::string_view(*e).starts_with("USER=")) continue;
-      env_strings.emplace_back(*e);
-    }
-    std::vector<char*> envp;
-    for (std::string& s : env_strings) envp.push_back(s.data());
-    envp.push_back(nullptr);
-
-    pid_t child = 0;
-    RunResult result;
-    const int err = posix_spawn(&child, POLYGONS_BINARY, &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (err != 0) return result;
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = file_text(root_ / "out.txt");
-    result.err = file_text(root_ / "err.txt");
-    return result;
+  run_result run(const std::vector<std::string>& args, const std::string& input) {
+    polygons::testing::run_request request;
+    request.directory = work();
+    request.streams = root_;
+    request.input = input;
+    request.args = args;
+    return polygons::testing::run_polygons(request);
   }
 
   void expect_only_readable_chart(const fs::path& dir) {
     EXPECT_EQ(entries(dir), std::set<std::string>{"gnu.png"}) << dir;
-    EXPECT_TRUE(file_text(dir / "gnu.png").starts_with("\x89PNG\r\n\x1a\n")) << dir;
+    EXPECT_TRUE(read_file(dir / "gnu.png").starts_with("\x89PNG\r\n\x1a\n")) << dir;
     struct stat info {};
     ASSERT_EQ(::stat((dir / "gnu.png").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0444, 0444u) << "readable for all";
   }
 
-  fs::path root_;
+  polygons::testing::scratch_dir scratch_{"graph-e2e"};
+  const fs::path root_ = scratch_.path();
 };
 
 TEST_F(GraphEndToEnd, WorkedRunListsTheTableAndDrawsTheChart) {
   fs::create_directory(work() / "tmp");
-  const RunResult r = run({}, kParameters + example_template());
+  const run_result r = run({}, kParameters + example_file("template.gp"));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(" Mode x, y,"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" n_min, _max:       1      11\n"
@@ -141,7 +87,7 @@ TEST_F(GraphEndToEnd, ArgumentsChooseTheWorkingDirectory) {
   };
   for (const auto& c : cases) {
     fs::create_directories(work() / c.chart_dir);
-    const RunResult r = run(c.args, kParameters + example_template());
+    const run_result r = run(c.args, kParameters + example_file("template.gp"));
     EXPECT_EQ(r.status, 0) << c.chart_dir << r.err;
     expect_only_readable_chart(work() / c.chart_dir);
     EXPECT_EQ(entries(work()), std::set<std::string>{"tmp"});
@@ -151,7 +97,7 @@ TEST_F(GraphEndToEnd, ArgumentsChooseTheWorkingDirectory) {
 }
 
 TEST_F(GraphEndToEnd, MissingTmpEndsTheRunNamingTheDataFile) {
-  const RunResult r = run({}, kParameters + example_template());
+  const run_result r = run({}, kParameters + example_file("template.gp"));
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("./tmp/gnudata.dat"), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find(" End"), std::string::npos) << r.out;
@@ -160,7 +106,7 @@ TEST_F(GraphEndToEnd, MissingTmpEndsTheRunNamingTheDataFile) {
 
 TEST_F(GraphEndToEnd, ParentComponentIsRefusedBeforeAnyTrial) {
   fs::create_directories(work() / "tmp");
-  const RunResult r = run({"x/../../escape"}, kParameters + example_template());
+  const run_result r = run({"x/../../escape"}, kParameters + example_file("template.gp"));
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("\"..\""), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find(" Average, stdev,"), std::string::npos) << r.out;
@@ -169,11 +115,11 @@ TEST_F(GraphEndToEnd, ParentComponentIsRefusedBeforeAnyTrial) {
 
 TEST_F(GraphEndToEnd, NoDirectiveEndsTheRunAndLeavesBothFiles) {
   fs::create_directories(work() / "tmp");
-  const RunResult r = run({}, kParameters + "set terminal pngcairo\n");
+  const run_result r = run({}, kParameters + "set terminal pngcairo\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.ends_with("\n *** Error: No plotting directive ***\n")) << r.out;
   EXPECT_EQ(entries(work() / "tmp"), (std::set<std::string>{"gnudata.dat", "gnuload.dat"}));
-  EXPECT_EQ(file_text(work() / "tmp" / "gnudata.dat"),
+  EXPECT_EQ(read_file(work() / "tmp" / "gnudata.dat"),
             "#Result vectors  2\n"
             "     0.236188746E+000    0.105847549E-001    0.000000000E+000\n"
             "     0.708566239E+000    0.338712158E-001    0.160000000E-001\n"
@@ -186,13 +132,13 @@ TEST_F(GraphEndToEnd, NoDirectiveEndsTheRunAndLeavesBothFiles) {
             "     0.401520869E+001    0.393752884E+000    0.565000000E+000\n"
             "     0.448758618E+001    0.453027511E+000    0.779000000E+000\n"
             "     0.495996368E+001    0.457261413E+000    0.995000000E+000\n");
-  EXPECT_EQ(file_text(work() / "tmp" / "gnuload.dat"),
+  EXPECT_EQ(read_file(work() / "tmp" / "gnuload.dat"),
             "set output \"./tmp/gnu.png\"\nset terminal pngcairo\n");
 }
 
 TEST_F(GraphEndToEnd, ShippedExampleDrawsItsChart) {
   fs::create_directories(work() / "tmp");
-  const RunResult r = run({}, file_text(fs::path(POLYGONS_SOURCE_DIR) / "examples" / "triangle.txt"));
+  const run_result r = run({}, example_file("triangle.txt"));
   EXPECT_EQ(r.status, 0) << r.err;
   expect_only_readable_chart(work() / "tmp");
 }

@@ -6,11 +6,13 @@
 #include <optional>
 #include <string>
 
-#include "user_scope.hpp"
+#include "support/user_scope.hpp"
 #include "text/io.hpp"
 
 namespace polygons::params {
 namespace {
+
+using polygons::testing::user_scope;
 
 TEST(Getenv, FillsTheWholeBuffer) {
   setenv("POLYGONS_TEST_VALUE", "abc", 1);

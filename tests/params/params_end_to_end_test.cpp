@@ -2,80 +2,40 @@
 // at the lines that the parameter reader owns.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "user_scope.hpp"
+#include "support/files.hpp"
+#include "support/program_runner.hpp"
 
 namespace polygons::params {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct program_run {
-  int status = -1;
-  std::string out;
-  std::string err;
-  std::string input_left;  // what a reader of standard input finds after the program ended
-};
-
-std::string read_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-// Single quotes for the shell.
-std::string shell_quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+using polygons::testing::run_request;
+using polygons::testing::run_result;
 
 class ParamsEndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/polygons_params_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    fs::create_directory(dir_ / "tmp");  // where the graph job puts its files
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // Runs the program with `input` on standard input; `cat` then shows what
-  // the program left unread of it.
-  program_run run(const std::string& input, std::optional<std::string> user,
-                  const std::vector<std::string>& args = {}) {
-    user_scope scope(std::move(user));
-    std::ofstream(dir_ / "input.txt", std::ios::binary) << input;
-    std::string command = "cd ";
-    command += shell_quoted(dir_.string());
-    command += " && ( ";
-    command += shell_quoted(POLYGONS_BINARY);
-    for (const std::string& arg : args) {
-      command += ' ';
-      command += shell_quoted(arg);
-    }
-    command += " > out.txt 2> err.txt; echo $? > status.txt; cat > left.txt ) < input.txt";
-    program_run r;
-    int rc = std::system(command.c_str());
-    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << command;
-    r.status = std::stoi(read_file(dir_ / "status.txt"));
-    r.out = read_file(dir_ / "out.txt");
-    r.err = read_file(dir_ / "err.txt");
-    r.input_left = read_file(dir_ / "left.txt");
+  // Runs the program with `input` on standard input; the result also shows
+  // what the program left unread of it.
+  run_result run(const std::string& input, std::optional<std::string> user,
+                 const std::vector<std::string>& args = {}) {
+    run_request request;
+    request.directory = dir_;
+    request.input = input;
+    request.args = args;
+    request.user = std::move(user);
+    run_result r = polygons::testing::run_polygons(request);
+    EXPECT_TRUE(r.finished && r.exited) << "signal or time limit: " << r.status;
     return r;
   }
 
-  fs::path dir_;
+  polygons::testing::scratch_dir scratch_{"params"};
+  const fs::path dir_ = scratch_.make_run_directory();
 };
 
 constexpr const char* kWorkedExampleInput = "5\n1\n1e6 4711\n0\n0\n";
@@ -93,7 +53,7 @@ constexpr const char* kReminderLines =
 
 TEST_F(ParamsEndToEnd, WorkedExampleParameterLines) {
   // What follows the parameter lines (trials, chart) is not looked at here.
-  program_run r = run(kWorkedExampleInput, "guest");
+  run_result r = run(kWorkedExampleInput, "guest");
   std::size_t begin = r.out.find(" User login,");
   ASSERT_NE(begin, std::string::npos) << r.out;
   EXPECT_EQ(r.out.substr(begin, std::string(kParameterLines).size()), kParameterLines);
@@ -104,7 +64,7 @@ TEST_F(ParamsEndToEnd, WorkedExampleParameterLines) {
 }
 
 TEST_F(ParamsEndToEnd, WithoutUserFewTrialsAreAugmented) {
-  program_run r = run("5\n1\n50 1\n0\n0\n", std::nullopt);
+  run_result r = run("5\n1\n50 1\n0\n0\n", std::nullopt);
   EXPECT_EQ(r.out.find(" User login,"), std::string::npos);
   EXPECT_NE(r.out.find("(radius of circle)\n"
                        " %Wrn Augmenting N to 1.000E+03\n"
@@ -115,7 +75,7 @@ TEST_F(ParamsEndToEnd, WithoutUserFewTrialsAreAugmented) {
 }
 
 TEST_F(ParamsEndToEnd, ReminderLeavesStandardInputUntouched) {
-  program_run r = run(kWorkedExampleInput, "guest", {"?"});
+  run_result r = run(kWorkedExampleInput, "guest", {"?"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   std::size_t begin = r.out.find(" User login,");
@@ -126,7 +86,7 @@ TEST_F(ParamsEndToEnd, ReminderLeavesStandardInputUntouched) {
 }
 
 TEST_F(ParamsEndToEnd, ReminderWithoutUser) {
-  program_run r = run(kWorkedExampleInput, std::nullopt, {"? "});
+  run_result r = run(kWorkedExampleInput, std::nullopt, {"? "});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.find(" User login,"), std::string::npos);
   ASSERT_GE(r.out.size(), std::string(kReminderLines).size());
@@ -147,7 +107,7 @@ TEST_F(ParamsEndToEnd, BadParameterInputFails) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);
-    program_run r = run(c.input, std::nullopt);
+    run_result r = run(c.input, std::nullopt);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, c.err);
     EXPECT_NE(r.out.find("Simulation of random polygons"), std::string::npos);
@@ -155,7 +115,7 @@ TEST_F(ParamsEndToEnd, BadParameterInputFails) {
 }
 
 TEST_F(ParamsEndToEnd, RefusedParametersComeAfterTheirLines) {
-  program_run r = run("3\n0\n1000 1\n0\n0\n", std::nullopt);
+  run_result r = run("3\n0\n1000 1\n0\n0\n", std::nullopt);
   EXPECT_NE(r.out.find(" ----------------------------------------+"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" Extreme values,"), std::string::npos) << r.out;
 }

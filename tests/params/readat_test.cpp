@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "support/user_scope.hpp"
 #include "text/io.hpp"
-#include "user_scope.hpp"
 
 namespace polygons::params {
 namespace {
+
+using polygons::testing::user_scope;
 
 constexpr const char* kWorkedExampleInput = "5\n1\n1e6 4711\n0\n0\n";
 constexpr const char* kWorkedExampleLines =

@@ -3,16 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "support/files.hpp"
+#include "support/program_runner.hpp"
+#include "support/report_lines.hpp"
 
 namespace {
 
@@ -25,30 +23,22 @@ struct RunResult {
 
 class ClockEndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("polygons_clock_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "tmp");
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // Runs the program in the temporary directory with USER set, `input` on
+  // Runs the program in the scratch directory with USER set, `input` on
   // standard input and `args` on the command line.
-  RunResult run(const std::string& input, const std::string& args) {
-    std::ofstream(dir_ / "input.txt") << input;
-    const std::string command = "cd '" + dir_.string() + "' && USER=tester '" + POLYGONS_BINARY + "' " + args +
-                                " < input.txt > output.txt 2> errors.txt";
-    const int raw = std::system(command.c_str());
+  RunResult run(const std::string& input, const std::vector<std::string>& args) {
+    polygons::testing::run_request request;
+    request.directory = dir_;
+    request.input = input;
+    request.args = args;
+    const polygons::testing::run_result run = polygons::testing::run_polygons(request);
     RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream output(dir_ / "output.txt");
-    for (std::string line; std::getline(output, line);) result.lines.push_back(line);
+    result.status = run.exited ? run.status : -1;
+    result.lines = polygons::testing::report_lines(run.out);
     return result;
   }
 
-  fs::path dir_;
+  polygons::testing::scratch_dir scratch_{"clock"};
+  const fs::path dir_ = scratch_.make_run_directory();
 };
 
 // Whether `line` has the shape `shape`: 'D' stands for a digit, '_' for a
@@ -92,7 +82,7 @@ bool has_line_starting(const std::vector<std::string>& lines, const std::string&
 }
 
 TEST_F(ClockEndToEnd, ReminderRunStartsWithTheStampAndHasNoEndReport) {
-  const RunResult result = run("", "'?'");
+  const RunResult result = run("", {"?"});
   EXPECT_EQ(result.status, 0);
   ASSERT_FALSE(result.lines.empty());
   EXPECT_TRUE(is_stamp(result.lines.front())) << result.lines.front();
@@ -103,7 +93,7 @@ TEST_F(ClockEndToEnd, ReminderRunStartsWithTheStampAndHasNoEndReport) {
 }
 
 TEST_F(ClockEndToEnd, FullRunEndsWithTheEndReport) {
-  const RunResult result = run("3\n1.0\n1000 1\n10\n0\nset terminal png\nplot 'x' using 1:2 with boxes\n", "");
+  const RunResult result = run("3\n1.0\n1000 1\n10\n0\nset terminal png\nplot 'x' using 1:2 with boxes\n", {});
   if (!has_line_starting(result.lines, " Mode x, y,")) {
     GTEST_SKIP() << "the program does not yet run the whole main sequence";
   }
@@ -118,7 +108,7 @@ TEST_F(ClockEndToEnd, FullRunEndsWithTheEndReport) {
 }
 
 TEST_F(ClockEndToEnd, RunWithoutPlottingDirectiveHasNoEndReport) {
-  const RunResult result = run("3\n1.0\n1000 1\n10\n0\nset terminal png\n", "");
+  const RunResult result = run("3\n1.0\n1000 1\n10\n0\nset terminal png\n", {});
   if (!has_line_starting(result.lines, " *** Error: No plotting directive ***")) {
     GTEST_SKIP() << "the program does not yet run the graph job";
   }

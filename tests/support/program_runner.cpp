@@ -1,4 +1,4 @@
-#include "program_runner.hpp"
+#include "support/program_runner.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -9,25 +9,35 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <thread>
+
+#include "support/files.hpp"
 
 extern char** environ;
 
-namespace polygons::faults {
+namespace polygons::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr uid_t kNobody = 65534;
 
-// The environment of the test with USER set as asked.
-std::vector<std::string> child_environment(const std::optional<std::string>& user) {
+bool names_variable(const char* entry, const std::string& name) {
+  return std::strncmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == '=';
+}
+
+// The environment of the test with USER and the requested variables set as asked.
+std::vector<std::string> child_environment(const run_request& request) {
+  std::vector<std::string> names{"USER"};
+  for (const auto& [name, value] : request.environment) names.push_back(name);
   std::vector<std::string> env;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (std::strncmp(*entry, "USER=", 5) != 0) env.emplace_back(*entry);
+    bool replaced = false;
+    for (const std::string& name : names) replaced = replaced || names_variable(*entry, name);
+    if (!replaced) env.emplace_back(*entry);
   }
-  if (user) env.push_back("USER=" + *user);
+  if (request.user) env.push_back("USER=" + *request.user);
+  for (const auto& [name, value] : request.environment) env.push_back(name + "=" + value);
   return env;
 }
 
@@ -55,19 +65,22 @@ int output_descriptor(output_target target, const fs::path& file) {
   }
 }
 
-}  // namespace
-
-std::string read_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
+// The rest of what `fd` can read, from its current offset on.
+std::string rest_of(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(got));
+  return text;
 }
+
+}  // namespace
 
 run_result run_polygons(const run_request& request) {
   // Streams live beside the working directory so that removing it, or
   // writing into it, does not touch them.
-  const fs::path streams = request.directory.parent_path() / (request.directory.filename().string() + ".streams");
+  const fs::path streams = request.streams.empty()
+                               ? request.directory.parent_path() / (request.directory.filename().string() + ".streams")
+                               : request.streams;
   fs::create_directories(streams);
   const fs::path input_file = streams / "input.txt";
   const fs::path out_file = streams / "out.txt";
@@ -83,7 +96,7 @@ run_result run_polygons(const run_request& request) {
   std::vector<std::string> argv_texts{POLYGONS_BINARY};
   argv_texts.insert(argv_texts.end(), request.args.begin(), request.args.end());
   std::vector<char*> argv = c_strings(argv_texts);
-  std::vector<std::string> env_texts = child_environment(request.user);
+  std::vector<std::string> env_texts = child_environment(request);
   std::vector<char*> envp = c_strings(env_texts);
   const std::string directory = request.directory.string();
 
@@ -106,7 +119,7 @@ run_result run_polygons(const run_request& request) {
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  for (int fd : {in_fd, out_fd, err_fd}) {
+  for (int fd : {out_fd, err_fd}) {
     if (fd >= 0) close(fd);
   }
 
@@ -130,7 +143,13 @@ run_result run_polygons(const run_request& request) {
   result.status = result.exited ? WEXITSTATUS(wait_status) : WTERMSIG(wait_status);
   result.out = read_file(out_file);
   result.err = read_file(err_file);
+  if (in_fd >= 0) {
+    // The child shared this descriptor's offset: reading on shows what the
+    // program left of its input.
+    if (request.in == input_source::file) result.input_left = rest_of(in_fd);
+    close(in_fd);
+  }
   return result;
 }
 
-}  // namespace polygons::faults
+}  // namespace polygons::testing

@@ -7,9 +7,10 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-namespace polygons::faults {
+namespace polygons::testing {
 
 enum class output_target {
   file,         // a file the test reads afterwards
@@ -25,9 +26,13 @@ enum class input_source {
 
 struct run_request {
   std::filesystem::path directory;  // the program's working directory
+  // Where the input and the captured streams are kept; empty: in
+  // "<directory>.streams" beside the working directory.
+  std::filesystem::path streams;
   std::string input;
   std::vector<std::string> args;
   std::optional<std::string> user = "tester";  // USER, or unset
+  std::vector<std::pair<std::string, std::string>> environment;  // further variables, name and value
   output_target out = output_target::file;
   output_target err = output_target::file;
   input_source in = input_source::file;
@@ -43,10 +48,9 @@ struct run_result {
   int status = -1;        // exit status, or the signal number
   std::string out;
   std::string err;
+  std::string input_left;  // what a later reader of standard input finds
 };
 
 run_result run_polygons(const run_request& request);
 
-std::string read_file(const std::filesystem::path& path);
-
-}  // namespace polygons::faults
+}  // namespace polygons::testing

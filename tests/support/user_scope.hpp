@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace polygons::params {
+namespace polygons::testing {
 
 class user_scope {
  public:
@@ -25,4 +25,4 @@ class user_scope {
   std::optional<std::string> saved_;
 };
 
-}  // namespace polygons::params
+}  // namespace polygons::testing

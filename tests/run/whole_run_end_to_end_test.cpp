@@ -1,0 +1,146 @@
+// Whole runs of the built program, compared line for line with the report
+// they must give: everything but the lines that tell the time.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/files.hpp"
+#include "support/program_runner.hpp"
+#include "support/report_lines.hpp"
+
+namespace polygons::run {
+namespace {
+
+namespace fs = std::filesystem;
+using polygons::testing::example_file;
+using polygons::testing::report_lines;
+using polygons::testing::run_request;
+using polygons::testing::run_result;
+
+#ifdef POLYGONS_SANITIZED
+constexpr const char* kManyChunksTrials = "4e5";
+#else
+constexpr const char* kManyChunksTrials = "3e6";
+#endif
+
+const std::string kBanner =
+    " *** Simulation of random polygons ***                             (Jan-2016, QZ)\n"
+    "                                                                       [26_22:53]\n";
+const std::string kRuler =
+    " ----------------------------------------+---------------------------------------\n";
+const std::string kRangeOfTriangles = " Extreme values,    0.000       5.196    | 0, 2 n R SIN(Pi/n)";
+
+// Sides 3, radius 1, 1000 trials from seed 1 in 11 classes, listed.
+const std::string kWorkedInput = "3\n1\n1000 1\n11\n1\n";
+const std::string kWorkedReport =
+    kBanner +
+    " User login,       guest                 |\n"
+    " .Sides,                            3    | (sides of polygom)\n"
+    " Radius,                        1.000    | (radius of circle)\n"
+    " N. of trials (N),              1.000E+03| = 1000; seed, 1\n"
+    " klasses,                          11    |\n"
+    " Show values ? {0|1}                1    |\n" +
+    kRuler + kRangeOfTriangles + "\n" +
+    " Average, stdev,    3.806       1.093    |\n"
+    " Mode x, y,         4.960      0.4573    |\n"
+    " n_min, _max:       1      11\n"
+    "                   t,        z('s):\n"
+    "      1     0.2361887      1.0584755E-02   0.000000    \n"
+    "      2     0.7085662      3.3871216E-02  1.6000000E-02\n"
+    "      3      1.180944      4.8689873E-02  3.9000000E-02\n"
+    "      4      1.653321      6.5625481E-02  7.0000000E-02\n"
+    "      5      2.125699      0.1016136      0.1180000    \n"
+    "      6      2.598076      0.1206662      0.1750000    \n"
+    "      7      3.070454      0.1841747      0.2620000    \n"
+    "      8      3.542831      0.2476833      0.3790000    \n"
+    "      9      4.015209      0.3937529      0.5650000    \n"
+    "     10      4.487586      0.4530275      0.7790000    \n"
+    "     11      4.959964      0.4572614      0.9950000    \n";
+
+class WholeRun : public ::testing::Test {
+ protected:
+  run_request request(const std::string& input, const std::string& user = "tester") const {
+    run_request r;
+    r.directory = dir_;
+    r.input = input;
+    r.user = user;
+    return r;
+  }
+
+  std::vector<std::string> tmp_entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_ / "tmp")) names.push_back(entry.path().filename().string());
+    return names;
+  }
+
+  polygons::testing::scratch_dir scratch_{"whole-run"};
+  const fs::path dir_ = scratch_.make_run_directory();
+};
+
+// The report of a complete run without its clock lines; a run that ended
+// otherwise fails the test.
+std::string report_without_clock(const run_result& result) {
+  EXPECT_TRUE(result.finished && result.exited) << "signal or time limit: " << result.status;
+  EXPECT_EQ(result.status, 0) << result.err;
+  const std::vector<std::string> lines = report_lines(result.out);
+  EXPECT_TRUE(polygons::testing::has_end_report(lines)) << result.out;
+  return polygons::testing::without_clock_lines(lines);
+}
+
+TEST_F(WholeRun, WorkedRunGivesTheWholeReport) {
+  const run_result result = polygons::testing::run_polygons(request(kWorkedInput + example_file("template.gp"), "guest"));
+  EXPECT_EQ(report_without_clock(result), kWorkedReport);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(tmp_entries(), std::vector<std::string>{"gnu.png"}) << "the chart stays, the scratch files go";
+}
+
+TEST_F(WholeRun, ReportIsTheSameForEveryThreadCount) {
+  const std::string input = std::string("5\n1\n") + kManyChunksTrials + " 4711\n40\n1\n" + example_file("template.gp");
+  std::string first;
+  for (const char* threads : {"1", "2", "3", "8"}) {
+    SCOPED_TRACE(std::string("OMP_NUM_THREADS=") + threads);
+    run_request r = request(input);
+    r.environment = {{"OMP_NUM_THREADS", threads}};
+    const std::string report = report_without_clock(polygons::testing::run_polygons(r));
+    EXPECT_NE(report.find(" Mode x, y,"), std::string::npos) << report;
+    if (first.empty()) {
+      first = report;
+    } else {
+      EXPECT_EQ(report, first);
+    }
+  }
+}
+
+TEST_F(WholeRun, RangeLineDependsOnlyOnSidesAndRadius) {
+  struct Case {
+    const char* input;
+    std::string range_line;
+  };
+  const Case cases[] = {
+      {"3\n1\n1000 1\n11\n0\n", kRangeOfTriangles},
+      {"3\n1\n20000 987\n3\n0\n", kRangeOfTriangles},
+      {"3\n1\n5000 -5\n0\n0\n", kRangeOfTriangles},
+      {"3\n1\n1000 0\n1\n0\n", kRangeOfTriangles},
+      {"4\n2.5\n1000 1\n11\n0\n", " Extreme values,    0.000       14.14    | 0, 2 n R SIN(Pi/n)"},
+      {"4\n2.5\n30000 42\n7\n0\n", " Extreme values,    0.000       14.14    | 0, 2 n R SIN(Pi/n)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    // Without a plotting line the run ends after the results.
+    const run_result result = polygons::testing::run_polygons(request(std::string(c.input) + "set terminal png\n"));
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::vector<std::string> lines = report_lines(result.out);
+    const auto ruler = std::find(lines.begin(), lines.end(), kRuler.substr(0, kRuler.size() - 1));
+    ASSERT_NE(ruler, lines.end()) << result.out;
+    ASSERT_NE(ruler + 1, lines.end()) << result.out;
+    EXPECT_EQ(*(ruler + 1), c.range_line);
+    EXPECT_EQ(lines.back(), " *** Error: No plotting directive ***");
+  }
+}
+
+}  // namespace
+}  // namespace polygons::run
