@@ -15,14 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using polygons::testing::example_file;
+using polygons::testing::directory_entries;
 using polygons::testing::read_file;
 using polygons::testing::run_result;
-
-std::set<std::string> entries(const fs::path& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
-  return names;
-}
 
 const std::string kParameters = "3\n1\n1000 1\n11\n1\n";
 
@@ -45,7 +40,7 @@ class GraphEndToEnd : public ::testing::Test {
   }
 
   void expect_only_readable_chart(const fs::path& dir) {
-    EXPECT_EQ(entries(dir), std::set<std::string>{"gnu.png"}) << dir;
+    EXPECT_EQ(directory_entries(dir), std::set<std::string>{"gnu.png"}) << dir;
     EXPECT_TRUE(read_file(dir / "gnu.png").starts_with("\x89PNG\r\n\x1a\n")) << dir;
     struct stat info {};
     ASSERT_EQ(::stat((dir / "gnu.png").c_str(), &info), 0);
@@ -90,8 +85,8 @@ TEST_F(GraphEndToEnd, ArgumentsChooseTheWorkingDirectory) {
     const run_result r = run(c.args, kParameters + example_file("template.gp"));
     EXPECT_EQ(r.status, 0) << c.chart_dir << r.err;
     expect_only_readable_chart(work() / c.chart_dir);
-    EXPECT_EQ(entries(work()), std::set<std::string>{"tmp"});
-    EXPECT_EQ(entries(root_), (std::set<std::string>{"err.txt", "input.txt", "out.txt", "work"}));
+    EXPECT_EQ(directory_entries(work()), std::set<std::string>{"tmp"});
+    EXPECT_EQ(directory_entries(root_), (std::set<std::string>{"err.txt", "input.txt", "out.txt", "work"}));
     fs::remove_all(work() / "tmp");
   }
 }
@@ -101,7 +96,7 @@ TEST_F(GraphEndToEnd, MissingTmpEndsTheRunNamingTheDataFile) {
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("./tmp/gnudata.dat"), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find(" End"), std::string::npos) << r.out;
-  EXPECT_EQ(entries(work()), std::set<std::string>{});
+  EXPECT_EQ(directory_entries(work()), std::set<std::string>{});
 }
 
 TEST_F(GraphEndToEnd, ParentComponentIsRefusedBeforeAnyTrial) {
@@ -110,7 +105,7 @@ TEST_F(GraphEndToEnd, ParentComponentIsRefusedBeforeAnyTrial) {
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("\"..\""), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find(" Average, stdev,"), std::string::npos) << r.out;
-  EXPECT_EQ(entries(work() / "tmp"), std::set<std::string>{});
+  EXPECT_EQ(directory_entries(work() / "tmp"), std::set<std::string>{});
 }
 
 TEST_F(GraphEndToEnd, NoDirectiveEndsTheRunAndLeavesBothFiles) {
@@ -118,7 +113,7 @@ TEST_F(GraphEndToEnd, NoDirectiveEndsTheRunAndLeavesBothFiles) {
   const run_result r = run({}, kParameters + "set terminal pngcairo\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.ends_with("\n *** Error: No plotting directive ***\n")) << r.out;
-  EXPECT_EQ(entries(work() / "tmp"), (std::set<std::string>{"gnudata.dat", "gnuload.dat"}));
+  EXPECT_EQ(directory_entries(work() / "tmp"), (std::set<std::string>{"gnudata.dat", "gnuload.dat"}));
   EXPECT_EQ(read_file(work() / "tmp" / "gnudata.dat"),
             "#Result vectors  2\n"
             "     0.236188746E+000    0.105847549E-001    0.000000000E+000\n"

@@ -1,7 +1,6 @@
 #include "graph/graph_job.hpp"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <csignal>
@@ -12,33 +11,22 @@
 #include <string>
 #include <vector>
 
+#include "support/files.hpp"
+
 namespace polygons::graph {
 namespace {
 
 namespace fs = std::filesystem;
+using polygons::testing::directory_entries;
+using polygons::testing::read_file;
 
 const std::vector<double> kCentre = {0.5, 1.5, 2.5};
 const std::vector<double> kResultZ = {0.1, 0.0, 0.5, 0.1, 0.4, 0.6};
 
-std::string file_text(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-std::string example_template() {
-  return file_text(fs::path(POLYGONS_SOURCE_DIR) / "examples" / "template.gp");
-}
-
-std::set<std::string> entries(const fs::path& dir) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
-  return names;
-}
+std::string example_template() { return polygons::testing::example_file("template.gp"); }
 
 bool is_png(const fs::path& path) {
-  return file_text(path).starts_with("\x89PNG\r\n\x1a\n");
+  return read_file(path).starts_with("\x89PNG\r\n\x1a\n");
 }
 
 // Each test runs in a fresh directory of its own, under a umask that would
@@ -46,9 +34,6 @@ bool is_png(const fs::path& path) {
 class GraphJob : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "polygons-graph-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
     previous_dir_ = fs::current_path();
     fs::current_path(root_);
     previous_umask_ = ::umask(077);
@@ -56,7 +41,6 @@ class GraphJob : public ::testing::Test {
   void TearDown() override {
     ::umask(previous_umask_);
     fs::current_path(previous_dir_);
-    fs::remove_all(root_);
   }
 
   // Runs the graph job for `args` on the small histogram; returns the listing.
@@ -69,14 +53,15 @@ class GraphJob : public ::testing::Test {
   }
 
   void expect_only_readable_chart(const fs::path& dir) {
-    EXPECT_EQ(entries(dir), std::set<std::string>{"gnu.png"}) << dir;
+    EXPECT_EQ(directory_entries(dir), std::set<std::string>{"gnu.png"}) << dir;
     EXPECT_TRUE(is_png(dir / "gnu.png")) << dir;
     struct stat info {};
     ASSERT_EQ(::stat((dir / "gnu.png").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0444, 0444u) << "readable for all";
   }
 
-  fs::path root_;
+  polygons::testing::scratch_dir scratch_{"graph"};
+  const fs::path root_ = scratch_.path();
   fs::path previous_dir_;
   mode_t previous_umask_ = 0;
 };
@@ -87,17 +72,17 @@ TEST_F(GraphJob, NoArgumentDrawsIntoTmpWhileBothFilesAreOpen) {
   const std::string listing =
       run({}, example_template() + "set print \"./tmp/seen.txt\"\nprint GPVAL_DATA_Y_MAX\n", 1);
   EXPECT_NE(listing.find(" n_min, _max:       1       3\n"), std::string::npos);
-  EXPECT_EQ(file_text("tmp/seen.txt"), "0.5\n");
+  EXPECT_EQ(read_file("tmp/seen.txt"), "0.5\n");
   fs::remove("tmp/seen.txt");
   expect_only_readable_chart("tmp");
-  EXPECT_EQ(entries("."), std::set<std::string>{"tmp"});
+  EXPECT_EQ(directory_entries("."), std::set<std::string>{"tmp"});
 }
 
 TEST_F(GraphJob, OneArgumentGetsItsOwnDirectory) {
   fs::create_directories("tmp/abc");
   run({"abc  "}, example_template());
   expect_only_readable_chart("tmp/abc");
-  EXPECT_EQ(entries("tmp"), std::set<std::string>{"abc"});
+  EXPECT_EQ(directory_entries("tmp"), std::set<std::string>{"abc"});
 }
 
 TEST_F(GraphJob, TwoArgumentsUseTmp) {
@@ -130,7 +115,7 @@ TEST_F(GraphJob, MissingDirectoryEndsTheRunNamingTheDataFile) {
                  "cannot open data file ./tmp/x/gnudata.dat (unit 321): No such file or directory");
     EXPECT_EQ(e.status(), text::kExitIoFailure);
   }
-  EXPECT_EQ(entries("."), std::set<std::string>{});
+  EXPECT_EQ(directory_entries("."), std::set<std::string>{});
 }
 
 TEST_F(GraphJob, NoDirectiveLeavesBothFiles) {
@@ -139,9 +124,9 @@ TEST_F(GraphJob, NoDirectiveLeavesBothFiles) {
   text::StringSink out;
   EXPECT_THROW(www_graph("./tmp/", 0, 1, 3, 2, kCentre, kResultZ, in, out), text::RunEnded);
   EXPECT_EQ(out.text(), " *** Error: No plotting directive ***\n");
-  EXPECT_EQ(entries("tmp"), (std::set<std::string>{"gnudata.dat", "gnuload.dat"}));
-  EXPECT_EQ(file_text("tmp/gnuload.dat"), "set output \"./tmp/gnu.png\"\nset key\n");
-  EXPECT_TRUE(file_text("tmp/gnudata.dat").starts_with("#Result vectors  2\n"));
+  EXPECT_EQ(directory_entries("tmp"), (std::set<std::string>{"gnudata.dat", "gnuload.dat"}));
+  EXPECT_EQ(read_file("tmp/gnuload.dat"), "set output \"./tmp/gnu.png\"\nset key\n");
+  EXPECT_TRUE(read_file("tmp/gnudata.dat").starts_with("#Result vectors  2\n"));
 }
 
 // Names that a shell, or gnuplot itself, would take as commands or split.
@@ -156,7 +141,7 @@ TEST_F(GraphJob, HostileDirectoryNamesArePlainNames) {
     fs::create_directories(dir);
     run({name}, example_template());
     expect_only_readable_chart(dir);
-    EXPECT_EQ(entries("."), std::set<std::string>{"tmp"}) << name;
+    EXPECT_EQ(directory_entries("."), std::set<std::string>{"tmp"}) << name;
     fs::remove_all("tmp");
   }
 }
@@ -204,9 +189,9 @@ TEST(WorkingDirectory, RefusesWaysOutOfTmpAndCutPaths) {
 }
 
 TEST_F(GraphJob, MissingPlotterIsReportedAndTheRunGoesOn) {
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   run_plotter("./no-such-plotter", "script");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "polygons: cannot run ./no-such-plotter: No such file or directory\n");
 }
 
@@ -216,7 +201,7 @@ TEST_F(GraphJob, PlotterStartsWithDefaultSigpipeAndIsWaitedFor) {
   const auto previous = std::signal(SIGPIPE, SIG_IGN);
   run_plotter("/bin/sh", "probe.sh");
   std::signal(SIGPIPE, previous);
-  const std::string line = file_text("ignored.txt");
+  const std::string line = read_file("ignored.txt");
   ASSERT_TRUE(line.starts_with("SigIgn:")) << "the run did not wait for the plotter";
   const unsigned long long ignored = std::stoull(line.substr(7), nullptr, 16);
   EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << line;
@@ -230,9 +215,9 @@ TEST_F(GraphJob, MakeReadableForAllKeepsTheOtherBits) {
   ASSERT_EQ(::stat("image", &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0754u);
 
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   make_readable_for_all("missing.png");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "polygons: cannot make missing.png readable for all: No such file or directory\n");
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,12 +72,6 @@ class WholeRun : public ::testing::Test {
     return r;
   }
 
-  std::vector<std::string> tmp_entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_ / "tmp")) names.push_back(entry.path().filename().string());
-    return names;
-  }
-
   polygons::testing::scratch_dir scratch_{"whole-run"};
   const fs::path dir_ = scratch_.make_run_directory();
 };
@@ -95,7 +90,8 @@ TEST_F(WholeRun, WorkedRunGivesTheWholeReport) {
   const run_result result = polygons::testing::run_polygons(request(kWorkedInput + example_file("template.gp"), "guest"));
   EXPECT_EQ(report_without_clock(result), kWorkedReport);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(tmp_entries(), std::vector<std::string>{"gnu.png"}) << "the chart stays, the scratch files go";
+  EXPECT_EQ(polygons::testing::directory_entries(dir_ / "tmp"), std::set<std::string>{"gnu.png"})
+      << "the chart stays, the scratch files go";
 }
 
 TEST_F(WholeRun, ReportIsTheSameForEveryThreadCount) {

@@ -38,6 +38,12 @@ std::string read_file(const fs::path& path) {
   return text.str();
 }
 
+std::set<std::string> directory_entries(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+  return names;
+}
+
 std::string example_file(std::string_view name) {
   return read_file(fs::path(POLYGONS_SOURCE_DIR) / "examples" / name);
 }

@@ -3,6 +3,7 @@
 // test, removed afterwards, and whole files read back.
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -11,7 +12,7 @@ namespace polygons::testing {
 class scratch_dir {
  public:
   // A new directory "polygons-<name>-XXXXXX" in the system's temporary directory.
-  explicit scratch_dir(std::string_view name);
+  explicit scratch_dir(std::string_view name = "test");
   ~scratch_dir();
   scratch_dir(const scratch_dir&) = delete;
   scratch_dir& operator=(const scratch_dir&) = delete;
@@ -26,6 +27,9 @@ class scratch_dir {
 };
 
 std::string read_file(const std::filesystem::path& path);
+
+// The names of the entries of `dir`.
+std::set<std::string> directory_entries(const std::filesystem::path& dir);
 
 // The shipped plotting template or parameter example of that name.
 std::string example_file(std::string_view name);

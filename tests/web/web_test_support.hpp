@@ -1,32 +1,15 @@
 #pragma once
-// A scratch directory per test, removed afterwards.
-
-#include <unistd.h>
+// Files for the tests: a scratch directory per test, stand-in programs.
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "support/files.hpp"
+
 namespace polygons::web::testing {
 
-class scratch_dir {
- public:
-  scratch_dir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "polygons-web-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~scratch_dir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  scratch_dir(const scratch_dir&) = delete;
-  scratch_dir& operator=(const scratch_dir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using polygons::testing::scratch_dir;
 
 inline void write_file(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
