@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "worked_run_data.hpp"
+
 namespace polygons::graph {
 namespace {
 
@@ -37,19 +39,7 @@ TEST(DataToFile, WorkedRunTableByteForByte) {
   text::StringSink file;
   text::StringSink out;
   data_to_file(file, 1, 11, 2, h.centre, h.result_z, 0, out);
-  EXPECT_EQ(file.text(),
-            "#Result vectors  2\n"
-            "     0.236188746E+000    0.105847549E-001    0.000000000E+000\n"
-            "     0.708566239E+000    0.338712158E-001    0.160000000E-001\n"
-            "     0.118094373E+001    0.486898727E-001    0.390000000E-001\n"
-            "     0.165332123E+001    0.656254806E-001    0.700000000E-001\n"
-            "     0.212569872E+001    0.101613647E+000    0.118000000E+000\n"
-            "     0.259807621E+001    0.120666206E+000    0.175000000E+000\n"
-            "     0.307045370E+001    0.184174736E+000    0.262000000E+000\n"
-            "     0.354283120E+001    0.247683265E+000    0.379000000E+000\n"
-            "     0.401520869E+001    0.393752884E+000    0.565000000E+000\n"
-            "     0.448758618E+001    0.453027511E+000    0.779000000E+000\n"
-            "     0.495996368E+001    0.457261413E+000    0.995000000E+000\n");
+  EXPECT_EQ(file.text(), kWorkedRunDataFile);
   EXPECT_EQ(out.text(), "") << "show 0 lists nothing";
 }
 

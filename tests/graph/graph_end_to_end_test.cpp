@@ -10,6 +10,7 @@
 
 #include "support/files.hpp"
 #include "support/program_runner.hpp"
+#include "worked_run_data.hpp"
 
 namespace {
 
@@ -114,19 +115,7 @@ TEST_F(GraphEndToEnd, NoDirectiveEndsTheRunAndLeavesBothFiles) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.ends_with("\n *** Error: No plotting directive ***\n")) << r.out;
   EXPECT_EQ(directory_entries(work() / "tmp"), (std::set<std::string>{"gnudata.dat", "gnuload.dat"}));
-  EXPECT_EQ(read_file(work() / "tmp" / "gnudata.dat"),
-            "#Result vectors  2\n"
-            "     0.236188746E+000    0.105847549E-001    0.000000000E+000\n"
-            "     0.708566239E+000    0.338712158E-001    0.160000000E-001\n"
-            "     0.118094373E+001    0.486898727E-001    0.390000000E-001\n"
-            "     0.165332123E+001    0.656254806E-001    0.700000000E-001\n"
-            "     0.212569872E+001    0.101613647E+000    0.118000000E+000\n"
-            "     0.259807621E+001    0.120666206E+000    0.175000000E+000\n"
-            "     0.307045370E+001    0.184174736E+000    0.262000000E+000\n"
-            "     0.354283120E+001    0.247683265E+000    0.379000000E+000\n"
-            "     0.401520869E+001    0.393752884E+000    0.565000000E+000\n"
-            "     0.448758618E+001    0.453027511E+000    0.779000000E+000\n"
-            "     0.495996368E+001    0.457261413E+000    0.995000000E+000\n");
+  EXPECT_EQ(read_file(work() / "tmp" / "gnudata.dat"), polygons::graph::kWorkedRunDataFile);
   EXPECT_EQ(read_file(work() / "tmp" / "gnuload.dat"),
             "set output \"./tmp/gnu.png\"\nset terminal pngcairo\n");
 }

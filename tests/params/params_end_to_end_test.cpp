@@ -10,6 +10,7 @@
 
 #include "support/files.hpp"
 #include "support/program_runner.hpp"
+#include "worked_example.hpp"
 
 namespace polygons::params {
 namespace {
@@ -38,15 +39,7 @@ class ParamsEndToEnd : public ::testing::Test {
   const fs::path dir_ = scratch_.make_run_directory();
 };
 
-constexpr const char* kWorkedExampleInput = "5\n1\n1e6 4711\n0\n0\n";
-constexpr const char* kParameterLines =
-    " User login,       guest                 |\n"
-    " .Sides,                            5    | (sides of polygom)\n"
-    " Radius,                        1.000    | (radius of circle)\n"
-    " N. of trials (N),              1.000E+06| = 1000000; seed, 4711\n"
-    " klasses,                          21    |\n"
-    " Show values ? {0|1}                0    |\n"
-    " ----------------------------------------+---------------------------------------\n";
+const std::string kParameterLines = std::string(" User login,       guest                 |\n") + kWorkedExampleLines;
 constexpr const char* kReminderLines =
     " *** Tying 2 rods: string length distribution\n"
     "     Data: ... / ... / .lg(N), iseed, klass / ishow ***\n";
@@ -56,7 +49,7 @@ TEST_F(ParamsEndToEnd, WorkedExampleParameterLines) {
   run_result r = run(kWorkedExampleInput, "guest");
   std::size_t begin = r.out.find(" User login,");
   ASSERT_NE(begin, std::string::npos) << r.out;
-  EXPECT_EQ(r.out.substr(begin, std::string(kParameterLines).size()), kParameterLines);
+  EXPECT_EQ(r.out.substr(begin, kParameterLines.size()), kParameterLines);
   EXPECT_EQ(r.out.find(" User login,", begin + 1), std::string::npos);
   // Only the banner comes before the login line.
   EXPECT_NE(r.out.substr(0, begin).find("Simulation of random polygons"), std::string::npos);

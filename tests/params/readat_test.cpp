@@ -10,20 +10,12 @@
 
 #include "support/user_scope.hpp"
 #include "text/io.hpp"
+#include "worked_example.hpp"
 
 namespace polygons::params {
 namespace {
 
 using polygons::testing::user_scope;
-
-constexpr const char* kWorkedExampleInput = "5\n1\n1e6 4711\n0\n0\n";
-constexpr const char* kWorkedExampleLines =
-    " .Sides,                            5    | (sides of polygom)\n"
-    " Radius,                        1.000    | (radius of circle)\n"
-    " N. of trials (N),              1.000E+06| = 1000000; seed, 4711\n"
-    " klasses,                          21    |\n"
-    " Show values ? {0|1}                0    |\n"
-    " ----------------------------------------+---------------------------------------\n";
 
 struct readat_run {
   run_parameters p;

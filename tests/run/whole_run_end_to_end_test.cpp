@@ -17,8 +17,10 @@ namespace polygons::run {
 namespace {
 
 namespace fs = std::filesystem;
+using polygons::testing::directory_entries;
 using polygons::testing::example_file;
 using polygons::testing::report_lines;
+using polygons::testing::run_polygons;
 using polygons::testing::run_request;
 using polygons::testing::run_result;
 
@@ -31,8 +33,7 @@ constexpr const char* kManyChunksTrials = "3e6";
 const std::string kBanner =
     " *** Simulation of random polygons ***                             (Jan-2016, QZ)\n"
     "                                                                       [26_22:53]\n";
-const std::string kRuler =
-    " ----------------------------------------+---------------------------------------\n";
+const std::string kRuler = " ----------------------------------------+---------------------------------------";
 const std::string kRangeOfTriangles = " Extreme values,    0.000       5.196    | 0, 2 n R SIN(Pi/n)";
 
 // Sides 3, radius 1, 1000 trials from seed 1 in 11 classes, listed.
@@ -45,7 +46,7 @@ const std::string kWorkedReport =
     " N. of trials (N),              1.000E+03| = 1000; seed, 1\n"
     " klasses,                          11    |\n"
     " Show values ? {0|1}                1    |\n" +
-    kRuler + kRangeOfTriangles + "\n" +
+    kRuler + "\n" + kRangeOfTriangles + "\n" +
     " Average, stdev,    3.806       1.093    |\n"
     " Mode x, y,         4.960      0.4573    |\n"
     " n_min, _max:       1      11\n"
@@ -87,10 +88,10 @@ std::string report_without_clock(const run_result& result) {
 }
 
 TEST_F(WholeRun, WorkedRunGivesTheWholeReport) {
-  const run_result result = polygons::testing::run_polygons(request(kWorkedInput + example_file("template.gp"), "guest"));
+  const run_result result = run_polygons(request(kWorkedInput + example_file("template.gp"), "guest"));
   EXPECT_EQ(report_without_clock(result), kWorkedReport);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(polygons::testing::directory_entries(dir_ / "tmp"), std::set<std::string>{"gnu.png"})
+  EXPECT_EQ(directory_entries(dir_ / "tmp"), std::set<std::string>{"gnu.png"})
       << "the chart stays, the scratch files go";
 }
 
@@ -101,7 +102,7 @@ TEST_F(WholeRun, ReportIsTheSameForEveryThreadCount) {
     SCOPED_TRACE(std::string("OMP_NUM_THREADS=") + threads);
     run_request r = request(input);
     r.environment = {{"OMP_NUM_THREADS", threads}};
-    const std::string report = report_without_clock(polygons::testing::run_polygons(r));
+    const std::string report = report_without_clock(run_polygons(r));
     EXPECT_NE(report.find(" Mode x, y,"), std::string::npos) << report;
     if (first.empty()) {
       first = report;
@@ -127,10 +128,10 @@ TEST_F(WholeRun, RangeLineDependsOnlyOnSidesAndRadius) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input);
     // Without a plotting line the run ends after the results.
-    const run_result result = polygons::testing::run_polygons(request(std::string(c.input) + "set terminal png\n"));
+    const run_result result = run_polygons(request(std::string(c.input) + "set terminal png\n"));
     EXPECT_EQ(result.status, 0) << result.err;
     const std::vector<std::string> lines = report_lines(result.out);
-    const auto ruler = std::find(lines.begin(), lines.end(), kRuler.substr(0, kRuler.size() - 1));
+    const auto ruler = std::find(lines.begin(), lines.end(), kRuler);
     ASSERT_NE(ruler, lines.end()) << result.out;
     ASSERT_NE(ruler + 1, lines.end()) << result.out;
     EXPECT_EQ(*(ruler + 1), c.range_line);
