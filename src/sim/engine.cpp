@@ -165,21 +165,12 @@ inline void gaps_of(const std::int32_t* z, std::size_t n, double scale, double* 
 // The sum of n side lengths. Many sides are added in eight running sums,
 // which do not wait on each other, joined in a fixed order.
 inline double sum_of_sides(const double* s, std::size_t n) {
-  constexpr std::size_t kPartials = 8;
-  if (n < 4 * kPartials) {
+  if (n < 32) {
     double sum = 0.0;
     for (std::size_t i = 0; i < n; ++i) sum += s[i];
     return sum;
   }
-  double partial[kPartials] = {};
-  std::size_t i = 0;
-  for (; i + kPartials <= n; i += kPartials) {
-    for (std::size_t j = 0; j < kPartials; ++j) partial[j] += s[i + j];
-  }
-  for (std::size_t j = 0; i + j < n; ++j) partial[j] += s[i + j];
-  double sum = 0.0;
-  for (double p : partial) sum += p;
-  return sum;
+  return sum_in_eight_partials(s, n);
 }
 
 void count_trial(std::int64_t slot, Workspace& w, const RunSetup& run) {

@@ -352,18 +352,11 @@ void block_moments(const double* values, std::size_t count, double& mean, double
   // Fixed partial sums, added in a fixed order: the same figures whatever the
   // vector width.
   constexpr std::size_t kPartials = 8;
-  double partial[kPartials] = {};
-  std::size_t i = 0;
-  for (; i + kPartials <= count; i += kPartials) {
-    for (std::size_t j = 0; j < kPartials; ++j) partial[j] += values[i + j];
-  }
-  for (std::size_t j = 0; i + j < count; ++j) partial[j] += values[i + j];
-  double sum = 0.0;
-  for (double p : partial) sum += p;
-  mean = sum / static_cast<double>(count);
+  mean = sum_in_eight_partials(values, count) / static_cast<double>(count);
 
   double deviations[kPartials] = {};
-  for (i = 0; i + kPartials <= count; i += kPartials) {
+  std::size_t i = 0;
+  for (; i + kPartials <= count; i += kPartials) {
     for (std::size_t j = 0; j < kPartials; ++j) {
       const double d = values[i + j] - mean;
       deviations[j] += d * d;
