@@ -1,5 +1,6 @@
 #include "graph/graph_job.hpp"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,6 +27,8 @@ constexpr std::string_view kDataName = "gnudata.dat";
 constexpr std::string_view kScriptName = "gnuload.dat";
 constexpr std::string_view kImageName = "gnu.png";
 constexpr std::size_t kLongestName = 11;  // gnudata.dat, gnuload.dat
+// The end of every line that tells a caller the chart was not drawn.
+constexpr const char* kChartNotDrawn = "gnu.png may be missing or out of date";
 
 std::string system_error_text(int err) { return std::strerror(err); }
 
@@ -44,14 +47,15 @@ struct FileCloser {
 };
 using OpenFile = std::unique_ptr<std::FILE, FileCloser>;
 
+text::FatalError open_failure(const std::string& path, std::string_view what, int unit, int err) {
+  return text::FatalError("cannot open " + std::string(what) + " " + path + " (unit " +
+                              std::to_string(unit) + "): " + system_error_text(err),
+                          text::kExitIoFailure);
+}
+
 OpenFile open_for_writing(const std::string& path, std::string_view what, int unit) {
   OpenFile file(std::fopen(path.c_str(), "w"));
-  if (!file) {
-    const int err = errno;
-    throw text::FatalError("cannot open " + std::string(what) + " " + path + " (unit " +
-                               std::to_string(unit) + "): " + system_error_text(err),
-                           text::kExitIoFailure);
-  }
+  if (!file) throw open_failure(path, what, unit, errno);
   return file;
 }
 
@@ -69,9 +73,23 @@ void close_with_deletion(OpenFile& file, const std::string& path) {
   }
 }
 
-void wait_for(pid_t child) {
+// Waits for `child`; writes a line on standard error unless it exited with
+// status 0.
+void wait_for_plotter(pid_t child) {
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  pid_t waited = 0;
+  while ((waited = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (waited < 0) {
+    const int err = errno;
+    std::fprintf(stderr, "polygons: cannot learn how gnuplot ended: %s; %s\n",
+                 system_error_text(err).c_str(), kChartNotDrawn);
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "polygons: gnuplot exited with status %d; %s\n", WEXITSTATUS(status),
+                 kChartNotDrawn);
+  } else if (WIFSIGNALED(status)) {
+    std::fprintf(stderr, "polygons: gnuplot was ended by signal %d; %s\n", WTERMSIG(status),
+                 kChartNotDrawn);
   }
 }
 
@@ -96,6 +114,16 @@ std::string working_directory(const std::vector<std::string>& args) {
   return std::string(kTmp) + argument + "/";
 }
 
+void require_writable_directory(std::string_view workdir) {
+  // Creating a file takes write and search permission on the directory; the
+  // error numbers are those the opening of the data file would meet.
+  if (::faccessat(AT_FDCWD, std::string(workdir).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    const int err = errno;
+    throw open_failure(text::join_cut(kPathLength, {workdir, kDataName}), "data file", IDATAFILE,
+                       err);
+  }
+}
+
 void run_plotter(const std::string& program, const std::string& argument) {
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -112,11 +140,11 @@ void run_plotter(const std::string& program, const std::string& argument) {
   const int err = posix_spawn(&child, program.c_str(), nullptr, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);
   if (err != 0) {
-    std::fprintf(stderr, "polygons: cannot run %s: %s\n", program.c_str(),
-                 system_error_text(err).c_str());
+    std::fprintf(stderr, "polygons: cannot run %s: %s; %s\n", program.c_str(),
+                 system_error_text(err).c_str(), kChartNotDrawn);
     return;
   }
-  wait_for(child);
+  wait_for_plotter(child);
 }
 
 void make_readable_for_all(const std::string& path) {

@@ -24,9 +24,16 @@ inline constexpr int IDATAFILE = 321;  // unit of the data file; the script is I
 // Call it before any trial runs.
 std::string working_directory(const std::vector<std::string>& args);
 
-// Starts `program` with `argument` as its only argument (no shell is
-// involved) and waits for it. Its status is not examined; when it cannot be
-// started at all, a message goes to standard error and the run goes on.
+// Ends the run (text::FatalError, kExitIoFailure) with the message of a
+// failed opening of the data file when `workdir` is missing, not a
+// directory, or not writable. Call it before any trial runs.
+void require_writable_directory(std::string_view workdir);
+
+// Starts `program` (gnuplot) with `argument` as its only argument (no shell
+// is involved) and waits for it. The run goes on whatever happens, but when
+// the program cannot be started, exits with a status other than 0 or is
+// ended by a signal, one line on standard error says so, ending with "gnu.png
+// may be missing or out of date".
 void run_plotter(const std::string& program, const std::string& argument);
 
 // Adds read permission for all to `path`, like chmod a+r; a failure is only

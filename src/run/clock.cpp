@@ -107,12 +107,20 @@ double elapsed_seconds(std::int32_t count0, std::int32_t count) {
   return static_cast<double>(difference) / static_cast<double>(kTicksPerSecond);
 }
 
-void delta_time(const DateTime& IVAL0, const DateTime& IVAL1, text::LineSink& out) {
+void delta_time(const DateTime& IVAL0, const DateTime& IVAL1, double tick_seconds,
+                text::LineSink& out) {
   if (IVAL1[kYear] != IVAL0[kYear] || IVAL1[kMonth] != IVAL0[kMonth]) {
     text::put(out, month_warning_line(IVAL0, IVAL1));
     return;
   }
-  text::put(out, elapsed_line(seconds_in_month(IVAL1) - seconds_in_month(IVAL0)));
+  // Local times on both sides of a change of the UTC offset (a daylight-saving
+  // change) are compared as UTC; without a change the correction is 0.
+  const std::int32_t offset_change = IVAL1[kUtcMinutes] - IVAL0[kUtcMinutes];
+  double t = seconds_in_month(IVAL1) - seconds_in_month(IVAL0);
+  if (offset_change != 0) t -= 60.0 * offset_change;
+  // Negative only when the system clock was set back during the run.
+  if (t < 0.0) t = tick_seconds > 0.0 ? tick_seconds : 0.0;
+  text::put(out, elapsed_line(t));
 }
 
 void timer(RunClock& clock, text::LineSink& out, const ClockReadings& readings) {
@@ -127,8 +135,9 @@ void timer(RunClock& clock, text::LineSink& out, const ClockReadings& readings) 
   clock.IVAL1 = readings.now();
   text::put(out, text::Line().blanks(2));
   text::put(out, stamp_line(clock.IVAL0));
-  text::put(out, end_line(clock.IVAL1, elapsed_seconds(clock.ICOUNT0, count)));
-  delta_time(clock.IVAL0, clock.IVAL1, out);
+  const double tick_seconds = elapsed_seconds(clock.ICOUNT0, count);
+  text::put(out, end_line(clock.IVAL1, tick_seconds));
+  delta_time(clock.IVAL0, clock.IVAL1, tick_seconds, out);
 }
 
 void timer(RunClock& clock, text::LineSink& out) { timer(clock, out, system_readings()); }

@@ -51,8 +51,13 @@ void timer(RunClock& clock, text::LineSink& out, const ClockReadings& readings);
 void timer(RunClock& clock, text::LineSink& out);
 
 // Writes the elapsed days, hours, minutes and seconds from `IVAL0` to `IVAL1`,
-// or a warning when the two lie in different months or years.
-void delta_time(const DateTime& IVAL0, const DateTime& IVAL1, text::LineSink& out);
+// or a warning when the two lie in different months or years. The two
+// stamps are compared as UTC, so a change of the UTC offset in between does
+// not count; when they still give a negative time (the system clock was set
+// back), `tick_seconds`, the tick counter's seconds over the same span, are
+// written instead, and 0 when those are negative too.
+void delta_time(const DateTime& IVAL0, const DateTime& IVAL1, double tick_seconds,
+                text::LineSink& out);
 
 // The 33-character stamp line of one date-time record.
 text::Line stamp_line(const DateTime& when);

@@ -56,6 +56,16 @@ auto with_memory_for(const std::string& what, Allocate allocate) {
   throw text::FatalError("cannot allocate " + what, text::kExitIoFailure);
 }
 
+// The engine options for this run; a POLYGONS_ISA the run cannot honour ends
+// it as bad input.
+sim::EngineOptions engine_options() {
+  try {
+    return sim::engine_options_for_run();
+  } catch (const std::invalid_argument& e) {
+    throw text::FatalError(e.what(), text::kExitBadInput);
+  }
+}
+
 void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineSink& out) {
   sim::SeedState rng;
   params::run_parameters p = params::readat(in, out, args, rng);
@@ -64,6 +74,10 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   const double perim_max = perimeter_max(p.sides, p.radius);
   write_range_line(out, perim_min, perim_max);
   params::refuse_unusable(p, perim_max);
+  const sim::EngineOptions engine = engine_options();
+  // A long run must not find out only after its trials that it has nowhere
+  // to put its files.
+  graph::require_writable_directory(workdir);
 
   sim::ClassArrays classes = with_memory_for("the arrays of " + text::i0(p.klass) + " classes", [&] {
     return sim::allocate_class_arrays(sim::K1ST, p.klass);
@@ -71,7 +85,7 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   const sim::TrialResults trials =
       with_memory_for("the work arrays of " + text::i0(p.sides) + " sides", [&] {
         return sim::run_trials(p.sides, p.radius, p.N, sim::K1ST, p.klass, perim_min, perim_max,
-                               classes.count, rng, sim::engine_options_for_run());
+                               classes.count, rng, engine);
       });
   write_average_line(out, trials.perim_avg, trials.perim_stdev);
 

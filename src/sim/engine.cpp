@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -71,10 +73,11 @@ struct RunSetup {
   std::int64_t chunk = 0;
   std::int64_t chunks = 0;
   // A run of one chunk keeps the running recurrence of the straightforward
-  // loop, so that it gives exactly its figures; longer runs take the moments
-  // of each block in two vectorised passes and merge them.
+  // loop; longer runs take the moments of each block in two vectorised
+  // passes and merge them.
   bool running_recurrence = true;
   SeedState start;
+  const KernelSet* kernels = nullptr;
   std::int64_t* shared_counts = nullptr;  // set when the threads count into one array
 };
 
@@ -144,11 +147,11 @@ void bucket_sort(std::int32_t* z, std::size_t n, Workspace& w) {
 
 // Ascending order of the combined integers is ascending order of the draws,
 // since a draw is an increasing function of its integer.
-// Polygons of two to four vertices are sorted by gaps_of_small_polygons.
-inline void sort_draws(std::int32_t* z, std::size_t n, Workspace& w) {
+// Polygons of two to four vertices are sorted by KernelSet::gaps_of_small_polygons.
+inline void sort_draws(std::int32_t* z, std::size_t n, const RunSetup& run, Workspace& w) {
   if (n < 2) return;
   if (n <= kSortFewMax) {
-    sort_few(z, n);
+    run.kernels->sort_few(z, n);
   } else {
     bucket_sort(z, n, w);
   }
@@ -214,18 +217,18 @@ void perimeters_of_block(std::size_t block, std::size_t n, const RunSetup& run, 
   const double scale_factor = scale();
   std::size_t t = 0;
   if constexpr (Sides > 0) {
-    gaps_of_small_polygons(w.z.data(), block, n, scale_factor, w.sines.data());
+    run.kernels->gaps_of_small_polygons(w.z.data(), block, n, scale_factor, w.sines.data());
   } else {
     const std::size_t both = std::min(block, pending);
     for (; t < both; ++t) {
       std::int32_t* z = w.z.data() + t * n;
-      sort_draws(z, n, w);
+      sort_draws(z, n, run, w);
       gaps_of(z, n, scale_factor, w.sines.data() + t * n);
       account_trial<Running>(previous.perimeters[t], previous.positions[t], run, w, account);
     }
     for (std::size_t u = t; u < block; ++u) {
       std::int32_t* z = w.z.data() + u * n;
-      sort_draws(z, n, w);
+      sort_draws(z, n, run, w);
       gaps_of(z, n, scale_factor, w.sines.data() + u * n);
     }
   }
@@ -234,7 +237,7 @@ void perimeters_of_block(std::size_t block, std::size_t n, const RunSetup& run, 
   }
   if (block == 0) return;
 
-  sin_pi_turns(w.sines.data(), block * n, run.pi);
+  run.kernels->sin_pi_turns(w.sines.data(), block * n, run.pi);
   for (t = 0; t < block; ++t) {
     current.perimeters[t] = (2.0 * sum_of_sides(w.sines.data() + t * n, n)) * run.R;
   }
@@ -252,7 +255,7 @@ void perimeters_of_block(std::size_t block, std::size_t n, const RunSetup& run, 
   if constexpr (!Running) {
     Moments moments;
     moments.count = static_cast<double>(block);
-    block_moments(current.perimeters, block, moments.mean, moments.squares);
+    run.kernels->block_moments(current.perimeters, block, moments.mean, moments.squares);
     account.moments.merge(moments);
   }
 }
@@ -267,7 +270,7 @@ void run_blocks(SeedState state, std::int64_t trials, const RunSetup& run, Works
   while (trials > 0 || pending > 0) {
     const std::size_t block =
         static_cast<std::size_t>(std::min<std::int64_t>(trials, static_cast<std::int64_t>(size)));
-    draw_integers(state, w.z.data(), block * run.n);
+    draw_integers(*run.kernels, state, w.z.data(), block * run.n);
     switch (run.n) {
       case 2:
         perimeters_of_block<2, Running>(block, run.n, run, w, current, pending, previous, account);
@@ -335,6 +338,45 @@ int available_processors() {
   return static_cast<int>(std::min<unsigned>(std::thread::hardware_concurrency(), kMaxThreads));
 }
 
+std::string kernel_set_names() {
+  std::string names;
+  for (const KernelSet& set : kernel_sets()) {
+    if (!names.empty()) names += ", ";
+    names += set.name;
+  }
+  return names;
+}
+
+std::string kernel_set_names_running_here() {
+  std::string names;
+  for (const KernelSet& set : kernel_sets()) {
+    if (!runs_here(set)) continue;
+    if (!names.empty()) names += ", ";
+    names += set.name;
+  }
+  return names;
+}
+
+// The set POLYGONS_ISA names; unset or empty, the fastest this processor can
+// run. A set that cannot be had is refused rather than replaced, so that a
+// run asked to use one set never reports figures of another.
+const KernelSet* kernels_for_run() {
+  const char* env = std::getenv("POLYGONS_ISA");
+  if (env == nullptr || *env == '\0') return &fastest_kernel_set();
+  const KernelSet* set = kernel_set_named(env);
+  if (set == nullptr) {
+    throw std::invalid_argument("POLYGONS_ISA=\"" + std::string(env) +
+                                "\" names no instruction set; the program has " +
+                                kernel_set_names());
+  }
+  if (!runs_here(*set)) {
+    throw std::invalid_argument("POLYGONS_ISA=\"" + std::string(env) +
+                                "\" names an instruction set this processor lacks; it can run " +
+                                kernel_set_names_running_here());
+  }
+  return set;
+}
+
 }  // namespace
 
 std::int64_t chunk_trials_for(std::int32_t n, std::int64_t N) {
@@ -369,6 +411,7 @@ EngineOptions engine_options_for_run() {
           options.threads);
     }
   }
+  options.kernels = kernels_for_run();
   options.show_progress = isatty(STDERR_FILENO) == 1;
   return options;
 }
@@ -390,6 +433,7 @@ TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k
   run.chunks = (run.trials + run.chunk - 1) / run.chunk;
   run.running_recurrence = run.chunks == 1;
   run.start = rng;
+  run.kernels = options.kernels != nullptr ? options.kernels : &fastest_kernel_set();
 
   const int threads = static_cast<int>(std::clamp<std::int64_t>(
       options.threads, 1, std::min<std::int64_t>(run.chunks, kMaxThreads)));
@@ -421,8 +465,8 @@ TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k
   {
     std::vector<std::jthread> helpers;
     helpers.reserve(static_cast<std::size_t>(threads - 1));
-    // Results do not depend on how many threads take part, so a thread that
-    // cannot be started leaves its share to the others.
+    // Results do not depend on how many threads take part (engine.hpp), so a
+    // thread that cannot be started leaves its share to the others.
     for (int t = 1; t < threads; ++t) {
       try {
         helpers.emplace_back(work, t);

@@ -3,16 +3,12 @@
 #include <array>
 #include <climits>
 
+// The wider vector units are used only by functions compiled for them and
+// called through a KernelSet that this processor can run, so that the build
+// stays portable.
 #if defined(__x86_64__) && defined(__GNUC__)
+#define POLYGONS_X86_KERNELS 1
 #include <immintrin.h>
-#endif
-
-// Wider vector units only through run-time dispatch, so that the build stays
-// portable.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define POLYGONS_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define POLYGONS_VECTOR_CLONES
 #endif
 
 namespace polygons::sim {
@@ -82,7 +78,7 @@ void draw_lanes_plain(std::uint64_t* lanes1, std::uint64_t* lanes2, std::int32_t
   }
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if POLYGONS_X86_KERNELS
 
 // The compiler's own vector headers trip its uninitialised-value warning
 // (their undefined pass-through operands); nothing here reads such a value.
@@ -196,12 +192,15 @@ constexpr std::array<double, 10> kSinCoefficients = {
     1.0 / 51090942171709440000.0,
 };
 
+// The bodies below are inlined into the functions of every instruction set
+// (POLYGONS_KERNELS_FOR), which the compiler vectorises each for its own set.
+#define POLYGONS_INLINE __attribute__((always_inline)) inline
+
 // Sorting network and gaps of small polygons, trial by trial, written so
 // that the compiler can take several trials per vector.
 template <std::size_t N>
-__attribute__((always_inline)) inline void small_polygon_gaps(const std::int32_t* __restrict z,
-                                                              std::size_t trials, double scale,
-                                                              double* __restrict gaps) {
+POLYGONS_INLINE void small_polygon_gaps(const std::int32_t* __restrict z, std::size_t trials,
+                                        double scale, double* __restrict gaps) {
   for (std::size_t t = 0; t < trials; ++t) {
     std::int32_t v[N];
     for (std::size_t i = 0; i < N; ++i) v[i] = z[t * N + i];
@@ -231,26 +230,28 @@ __attribute__((always_inline)) inline void small_polygon_gaps(const std::int32_t
   }
 }
 
-POLYGONS_VECTOR_CLONES
-void small_polygon_gaps_2(const std::int32_t* z, std::size_t trials, double scale, double* gaps) {
-  small_polygon_gaps<2>(z, trials, scale, gaps);
-}
-
-POLYGONS_VECTOR_CLONES
-void small_polygon_gaps_3(const std::int32_t* z, std::size_t trials, double scale, double* gaps) {
-  small_polygon_gaps<3>(z, trials, scale, gaps);
-}
-
-POLYGONS_VECTOR_CLONES
-void small_polygon_gaps_4(const std::int32_t* z, std::size_t trials, double scale, double* gaps) {
-  small_polygon_gaps<4>(z, trials, scale, gaps);
+POLYGONS_INLINE void gaps_of_small_polygons_body(const std::int32_t* z, std::size_t trials,
+                                                 std::size_t n, double scale, double* gaps) {
+  switch (n) {
+    case 2:
+      small_polygon_gaps<2>(z, trials, scale, gaps);
+      return;
+    case 3:
+      small_polygon_gaps<3>(z, trials, scale, gaps);
+      return;
+    case 4:
+      small_polygon_gaps<4>(z, trials, scale, gaps);
+      return;
+    default:
+      return;
+  }
 }
 
 // Every draw is put at its rank, the number of draws below it; the ranks of
 // all draws are counted side by side, Width at a time (a multiple of the
 // vector width), the unused places padded above every draw.
 template <std::size_t Width>
-__attribute__((always_inline)) inline void sort_by_rank(std::int32_t* z, std::size_t n) {
+POLYGONS_INLINE void sort_by_rank(std::int32_t* z, std::size_t n) {
   std::int32_t key[Width], rank[Width] = {};
   for (std::size_t i = 0; i < Width; ++i) key[i] = i < n ? z[i] : INT32_MAX;
   for (std::size_t j = 0; j < n; ++j) {
@@ -273,84 +274,20 @@ __attribute__((always_inline)) inline void sort_by_rank(std::int32_t* z, std::si
   }
 }
 
-POLYGONS_VECTOR_CLONES
-void sort_by_rank_16(std::int32_t* z, std::size_t n) { sort_by_rank<16>(z, n); }
-
-POLYGONS_VECTOR_CLONES
-void sort_by_rank_32(std::int32_t* z, std::size_t n) { sort_by_rank<32>(z, n); }
-
-POLYGONS_VECTOR_CLONES
-void sort_by_rank_64(std::int32_t* z, std::size_t n) { sort_by_rank<64>(z, n); }
-
-}  // namespace
-
-std::vector<DrawVariant> draw_variants() {
-  std::vector<DrawVariant> variants;
-#if defined(__x86_64__) && defined(__GNUC__)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) variants.push_back({"avx512f", draw_lanes_avx512});
-  if (__builtin_cpu_supports("avx2")) variants.push_back({"avx2", draw_lanes_avx2});
-#endif
-  variants.push_back({"plain", draw_lanes_plain});
-  return variants;
-}
-
-void draw_integers(const DrawVariant& variant, SeedState& state, std::int32_t* out,
-                   std::size_t count) {
-  const std::size_t rounds = count / kDrawLanes;
-  std::size_t done = 0;
-  if (rounds > 0) {
-    alignas(64) std::uint64_t s1[kDrawLanes], s2[kDrawLanes];
-    SeedState lane = state;
-    for (std::size_t j = 0; j < kDrawLanes; ++j) {
-      next_integer(lane);
-      s1[j] = static_cast<std::uint64_t>(lane.s1);
-      s2[j] = static_cast<std::uint64_t>(lane.s2);
-    }
-    variant.lanes(s1, s2, out, rounds);
-    state.s1 = static_cast<std::int32_t>(s1[kDrawLanes - 1]);
-    state.s2 = static_cast<std::int32_t>(s2[kDrawLanes - 1]);
-    done = rounds * kDrawLanes;
-  }
-  for (; done < count; ++done) out[done] = next_integer(state);
-}
-
-void draw_integers(SeedState& state, std::int32_t* out, std::size_t count) {
-  static const DrawVariant fastest = draw_variants().front();
-  draw_integers(fastest, state, out, count);
-}
-
-void sort_few(std::int32_t* z, std::size_t n) {
+POLYGONS_INLINE void sort_few_body(std::int32_t* z, std::size_t n) {
   if (n <= 16) {
-    sort_by_rank_16(z, n);
+    sort_by_rank<16>(z, n);
   } else if (n <= 32) {
-    sort_by_rank_32(z, n);
+    sort_by_rank<32>(z, n);
   } else {
-    sort_by_rank_64(z, n);
+    sort_by_rank<64>(z, n);
   }
 }
 
-void gaps_of_small_polygons(const std::int32_t* z, std::size_t trials, std::size_t n, double scale,
-                            double* gaps) {
-  switch (n) {
-    case 2:
-      small_polygon_gaps_2(z, trials, scale, gaps);
-      return;
-    case 3:
-      small_polygon_gaps_3(z, trials, scale, gaps);
-      return;
-    case 4:
-      small_polygon_gaps_4(z, trials, scale, gaps);
-      return;
-    default:
-      return;
-  }
-}
-
-POLYGONS_VECTOR_CLONES
-void block_moments(const double* values, std::size_t count, double& mean, double& squares) {
-  // Fixed partial sums, added in a fixed order: the same figures whatever the
-  // vector width.
+// Fixed partial sums, added in a fixed order: the same figures whatever the
+// vector width.
+POLYGONS_INLINE void block_moments_body(const double* values, std::size_t count, double& mean,
+                                        double& squares) {
   constexpr std::size_t kPartials = 8;
   mean = sum_in_eight_partials(values, count) / static_cast<double>(count);
 
@@ -370,8 +307,7 @@ void block_moments(const double* values, std::size_t count, double& mean, double
   for (double d : deviations) squares += d;
 }
 
-POLYGONS_VECTOR_CLONES
-void sin_pi_turns(double* values, std::size_t count, double pi) {
+POLYGONS_INLINE void sin_pi_turns_body(double* values, std::size_t count, double pi) {
   for (std::size_t i = 0; i < count; ++i) {
     const double x = values[i];
     const double t = x < 0.5 ? x : 1.0 - x;  // sin(pi x) = sin(pi (1 - x)); exact
@@ -381,6 +317,93 @@ void sin_pi_turns(double* values, std::size_t count, double pi) {
     for (int k = 8; k >= 0; --k) q = q * a2 + kSinCoefficients[k];
     values[i] = a + a * (a2 * q);
   }
+}
+
+// The kernels of one instruction set, in a namespace of their own: thin
+// functions compiled for that set (`target`) around the bodies above.
+#define POLYGONS_KERNELS_FOR(isa, target)                                                       \
+  namespace isa {                                                                               \
+  target void sort_few(std::int32_t* z, std::size_t n) { sort_few_body(z, n); }                \
+  target void gaps_of_small_polygons(const std::int32_t* z, std::size_t trials, std::size_t n, \
+                                     double scale, double* gaps) {                              \
+    gaps_of_small_polygons_body(z, trials, n, scale, gaps);                                     \
+  }                                                                                             \
+  target void block_moments(const double* values, std::size_t count, double& mean,             \
+                            double& squares) {                                                  \
+    block_moments_body(values, count, mean, squares);                                           \
+  }                                                                                             \
+  target void sin_pi_turns(double* values, std::size_t count, double pi) {                      \
+    sin_pi_turns_body(values, count, pi);                                                       \
+  }                                                                                             \
+  }
+
+POLYGONS_KERNELS_FOR(generic, )
+#if POLYGONS_X86_KERNELS
+POLYGONS_KERNELS_FOR(avx2, __attribute__((target("avx2"))))
+POLYGONS_KERNELS_FOR(avx512, __attribute__((target("avx512f"))))
+#endif
+
+// The fastest first, "generic" last.
+constexpr KernelSet kSets[] = {
+#if POLYGONS_X86_KERNELS
+    {"avx512", draw_lanes_avx512, avx512::sort_few, avx512::gaps_of_small_polygons,
+     avx512::block_moments, avx512::sin_pi_turns},
+    {"avx2", draw_lanes_avx2, avx2::sort_few, avx2::gaps_of_small_polygons, avx2::block_moments,
+     avx2::sin_pi_turns},
+#endif
+    {"generic", draw_lanes_plain, generic::sort_few, generic::gaps_of_small_polygons,
+     generic::block_moments, generic::sin_pi_turns},
+};
+
+}  // namespace
+
+std::span<const KernelSet> kernel_sets() { return kSets; }
+
+bool runs_here(const KernelSet& set) {
+  const std::string_view name = set.name;
+#if POLYGONS_X86_KERNELS
+  __builtin_cpu_init();
+  if (name == "avx512") return __builtin_cpu_supports("avx512f");
+  if (name == "avx2") return __builtin_cpu_supports("avx2");
+#endif
+  return name == "generic";
+}
+
+const KernelSet& fastest_kernel_set() {
+  static const KernelSet& fastest = [] () -> const KernelSet& {
+    for (const KernelSet& set : kSets) {
+      if (runs_here(set)) return set;
+    }
+    return kSets[std::size(kSets) - 1];
+  }();
+  return fastest;
+}
+
+const KernelSet* kernel_set_named(std::string_view name) {
+  for (const KernelSet& set : kSets) {
+    if (name == set.name) return &set;
+  }
+  return nullptr;
+}
+
+void draw_integers(const KernelSet& kernels, SeedState& state, std::int32_t* out,
+                   std::size_t count) {
+  const std::size_t rounds = count / kDrawLanes;
+  std::size_t done = 0;
+  if (rounds > 0) {
+    alignas(64) std::uint64_t s1[kDrawLanes], s2[kDrawLanes];
+    SeedState lane = state;
+    for (std::size_t j = 0; j < kDrawLanes; ++j) {
+      next_integer(lane);
+      s1[j] = static_cast<std::uint64_t>(lane.s1);
+      s2[j] = static_cast<std::uint64_t>(lane.s2);
+    }
+    kernels.draw_lanes(s1, s2, out, rounds);
+    state.s1 = static_cast<std::int32_t>(s1[kDrawLanes - 1]);
+    state.s2 = static_cast<std::int32_t>(s2[kDrawLanes - 1]);
+    done = rounds * kDrawLanes;
+  }
+  for (; done < count; ++done) out[done] = next_integer(state);
 }
 
 }  // namespace polygons::sim

@@ -323,17 +323,45 @@ TEST_F(Faults, ArraysTooLargeForMemoryEndWithMessage) {
 
 // Working directory ------------------------------------------------------
 
-TEST_F(Faults, MissingWorkingDirectoryEndsAfterTheResults) {
-  fs::remove(dir_ / "tmp");
-  run_result result = run_polygons(request(valid_input()));
-  expect_fatal(result, kIoFailure, "gnudata.dat");
-  EXPECT_TRUE(contains(result.out, " Mode x, y,")) << "results written before stay\n" << result.out;
-}
-
-TEST_F(Faults, WorkingDirectoryThatIsAFileEndsWithMessage) {
-  fs::remove(dir_ / "tmp");
-  std::ofstream(dir_ / "tmp") << "not a directory\n";
-  expect_fatal(run_polygons(request(valid_input())), kIoFailure, "gnudata.dat");
+TEST_F(Faults, WorkingDirectoryFaultsEndTheRunBeforeAnyTrial) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* data_file;
+    const char* reason;
+    void (*make)(const fs::path& tmp, const fs::path& elsewhere);
+  };
+  const Case cases[] = {
+      {"./tmp/ missing", {}, "./tmp/gnudata.dat", "No such file or directory",
+       [](const fs::path& tmp, const fs::path&) { fs::remove(tmp); }},
+      {"./tmp/ a file", {}, "./tmp/gnudata.dat", "Not a directory",
+       [](const fs::path& tmp, const fs::path&) {
+         fs::remove(tmp);
+         std::ofstream(tmp) << "not a directory\n";
+       }},
+      {"subdirectory missing", {"never_made"}, "./tmp/never_made/gnudata.dat",
+       "No such file or directory", [](const fs::path&, const fs::path&) {}},
+      {"subdirectory a dangling link", {"abc"}, "./tmp/abc/gnudata.dat", "No such file or directory",
+       [](const fs::path& tmp, const fs::path& elsewhere) {
+         fs::create_directory_symlink(elsewhere / "gone", tmp / "abc");
+       }},
+  };
+  // Trials enough for minutes of work: the run must not get to them.
+  const std::string input = with(&parameter_lines::trials, "2e9 1").text() + kTemplate;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir_ / "tmp");
+    fs::create_directory(dir_ / "tmp");
+    c.make(dir_ / "tmp", base_);
+    run_request r = request(input);
+    r.args = c.args;
+    run_result result = run_polygons(r);
+    expect_fatal(result, kIoFailure);
+    EXPECT_EQ(result.err, std::string("polygons: cannot open data file ") + c.data_file +
+                              " (unit 321): " + c.reason + "\n");
+    EXPECT_TRUE(contains(result.out, " Extreme values,")) << "the report so far stays\n" << result.out;
+    EXPECT_FALSE(contains(result.out, " Average, stdev,")) << "no trial runs\n" << result.out;
+  }
 }
 
 TEST_F(Faults, WorkingDirectoryNotWritableEndsWithMessage) {
@@ -350,19 +378,6 @@ TEST_F(Faults, WorkingDirectoryNotWritableEndsWithMessage) {
   run_result result = run_polygons(r);
   expect_fatal(result, kIoFailure, "gnudata.dat");
   EXPECT_TRUE(contains(result.err, "Permission denied")) << result.err;
-}
-
-TEST_F(Faults, SubdirectoryThatIsADanglingLinkEndsWithMessage) {
-  fs::create_directory_symlink(base_ / "gone", dir_ / "tmp" / "abc");
-  run_request r = request(valid_input());
-  r.args = {"abc"};
-  expect_fatal(run_polygons(r), kIoFailure, "./tmp/abc/gnudata.dat");
-}
-
-TEST_F(Faults, MissingSubdirectoryEndsWithMessage) {
-  run_request r = request(valid_input());
-  r.args = {"never_made"};
-  expect_fatal(run_polygons(r), kIoFailure, "./tmp/never_made/gnudata.dat");
 }
 
 TEST_F(Faults, WorkingDirectoryRemovedBeforeTheRunEndsWithMessage) {

@@ -100,6 +100,31 @@ TEST_F(GraphEndToEnd, MissingTmpEndsTheRunNamingTheDataFile) {
   EXPECT_EQ(directory_entries(work()), std::set<std::string>{});
 }
 
+TEST_F(GraphEndToEnd, FailedGnuplotEndsTheRunNormallyAndSaysSo) {
+  const struct {
+    const char* name;
+    std::string template_text;
+    std::string line;  // on standard error
+  } cases[] = {
+      {"a broken template", "set terminal png\nset no_such_setting\nplot\n",
+       "polygons: gnuplot exited with status 1; gnu.png may be missing or out of date\n"},
+      {"gnuplot killed", "set terminal png\nsystem \"kill -KILL $PPID\"\nplot\n",
+       "polygons: gnuplot was ended by signal 9; gnu.png may be missing or out of date\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::create_directories(work() / "tmp");
+    const run_result r = run({}, kParameters + c.template_text);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.ends_with(c.line)) << r.err;
+    EXPECT_NE(r.out.find(" Mode x, y,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" End"), std::string::npos) << "the end report follows\n" << r.out;
+    const std::set<std::string> files = directory_entries(work() / "tmp");
+    EXPECT_FALSE(files.contains("gnudata.dat") || files.contains("gnuload.dat"));
+    fs::remove_all(work() / "tmp");
+  }
+}
+
 TEST_F(GraphEndToEnd, ParentComponentIsRefusedBeforeAnyTrial) {
   fs::create_directories(work() / "tmp");
   const run_result r = run({"x/../../escape"}, kParameters + example_file("template.gp"));

@@ -192,7 +192,8 @@ TEST_F(GraphJob, MissingPlotterIsReportedAndTheRunGoesOn) {
   ::testing::internal::CaptureStderr();
   run_plotter("./no-such-plotter", "script");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "polygons: cannot run ./no-such-plotter: No such file or directory\n");
+            "polygons: cannot run ./no-such-plotter: No such file or directory; gnu.png may be "
+            "missing or out of date\n");
 }
 
 // The program ignores SIGPIPE for itself; gnuplot must start with the default.

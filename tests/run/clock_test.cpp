@@ -27,7 +27,7 @@ std::string stamp(const DateTime& when) { return stamp_line(when).lines().at(0);
 
 std::string elapsed(const DateTime& start, const DateTime& end) {
   text::StringSink out;
-  delta_time(start, end, out);
+  delta_time(start, end, 0.0, out);
   return out.text();
 }
 
@@ -189,6 +189,39 @@ TEST(Timer, EndReportAcrossMonthsKeepsTheEndLine) {
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[2], " 2016-02-01 UTC+0060  0:00:00.200      \"CPU\":       0.3 sec.          End");
   EXPECT_EQ(lines[3], " %Wrn Different years (2016, 2016) or months ( 1,  2): no calculation done.");
+}
+
+TEST(Timer, ElapsedTimeIsTheTrueDurationWhenLocalTimeJumps) {
+  struct Case {
+    DateTime start;
+    DateTime end;
+    std::int32_t ticks;  // tick-counter difference, the true duration
+    const char* fields;  // what follows the 39 leading blanks
+    const char* why;
+  };
+  const Case cases[] = {
+      {{2016, 10, 30, 120, 2, 59, 50, 0}, {2016, 10, 30, 60, 2, 0, 10, 500}, 205000,
+       " 0d 00h 00m 20.50s", "fall-back: local time goes from 3:00 back to 2:00"},
+      {{2016, 3, 27, 60, 1, 59, 50, 0}, {2016, 3, 27, 120, 3, 0, 10, 500}, 205000,
+       " 0d 00h 00m 20.50s", "spring-forward: local time goes from 2:00 on to 3:00"},
+      {{2016, 11, 6, -240, 1, 30, 0, 0}, {2016, 11, 7, -300, 0, 30, 0, 0}, 864000000,
+       " 1d 00h 00m  0.00s", "fall-back west of UTC, in a run of a day"},
+      {{2016, 5, 9, 0, 12, 0, 30, 0}, {2016, 5, 9, 0, 12, 0, 10, 0}, 123456,
+       " 0d 00h 00m 12.35s", "the system clock set back: the tick counter counts"},
+      {{2016, 5, 9, 0, 12, 0, 30, 0}, {2016, 5, 9, 0, 12, 0, 10, 0}, -5,
+       " 0d 00h 00m  0.00s", "both set back: never a negative time"},
+  };
+  for (const Case& c : cases) {
+    ScriptedClock scripted{{c.start, c.end}, {1000, 1000 + c.ticks}};
+    RunClock clock;
+    text::StringSink out;
+    timer(clock, out, scripted.readings());
+    out.clear();
+    timer(clock, out, scripted.readings());
+    const std::vector<std::string> lines = split_lines(out.text());
+    ASSERT_EQ(lines.size(), 4u) << c.why;
+    EXPECT_EQ(lines[3], std::string(39, ' ') + c.fields) << c.why;
+  }
 }
 
 TEST(Timer, LaterCallsMeasureFromTheSameStart) {

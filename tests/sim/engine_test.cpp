@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -44,12 +46,13 @@ Outcome reference(const Case& c) {
   return o;
 }
 
-Outcome engine(const Case& c, int threads) {
+Outcome engine(const Case& c, int threads, const KernelSet* kernels = nullptr) {
   Outcome o;
   o.after = seeded(c.iseed);
   EngineOptions options;
   options.threads = threads;
   options.chunk_trials = c.chunk;
+  options.kernels = kernels;
   o.results = run_trials(c.n, c.R, c.N, K1ST, c.klass, 0.0, perimeter_max(c.n, c.R), o.counts,
                          o.after, options);
   return o;
@@ -184,26 +187,81 @@ TEST(ThreadCount, TakenFromTheEnvironmentWhenValid) {
   if (saved != nullptr) setenv("OMP_NUM_THREADS", kept.c_str(), 1);
 }
 
-TEST(Kernels, EveryWayOfDrawingGivesTheSequentialStream) {
-  for (const DrawVariant& variant : draw_variants()) {
-    for (std::size_t count : {0u, 5u, 31u, 32u, 33u, 64u, 2046u, 2048u, 8000u}) {
-      SeedState lanes = seeded(123);
-      SeedState single = lanes;
-      std::vector<std::int32_t> fast(count), slow(count);
-      draw_integers(variant, lanes, fast.data(), count);
-      for (std::int32_t& z : slow) z = next_integer(single);
-      EXPECT_EQ(fast, slow) << variant.name << ", " << count << " draws";
-      EXPECT_EQ(lanes, single) << variant.name << ", " << count << " draws";
+TEST(InstructionSet, ChosenByPolygonsIsa) {
+  const char* saved = std::getenv("POLYGONS_ISA");
+  const std::string kept = saved != nullptr ? saved : "";
+  for (const char* unset_or_empty : {static_cast<const char*>(nullptr), ""}) {
+    if (unset_or_empty == nullptr) {
+      unsetenv("POLYGONS_ISA");
+    } else {
+      setenv("POLYGONS_ISA", unset_or_empty, 1);
     }
+    EXPECT_EQ(engine_options_for_run().kernels, &fastest_kernel_set());
   }
-  SeedState state = seeded(-9);
-  SeedState single = state;
-  std::vector<std::int32_t> fast(100);
-  draw_integers(state, fast.data(), fast.size());
-  for (std::int32_t z : fast) EXPECT_EQ(z, next_integer(single));
+  setenv("POLYGONS_ISA", "generic", 1);
+  EXPECT_EQ(engine_options_for_run().kernels, kernel_set_named("generic"));
+  setenv("POLYGONS_ISA", "AVX2", 1);
+  EXPECT_THROW(engine_options_for_run(), std::invalid_argument) << "names are lower case";
+  setenv("POLYGONS_ISA", "sse9", 1);
+  try {
+    engine_options_for_run();
+    ADD_FAILURE() << "an unknown set was taken";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_NE(std::string(e.what()).find("POLYGONS_ISA=\"sse9\" names no instruction set"),
+              std::string::npos)
+        << e.what();
+    EXPECT_NE(std::string(e.what()).find("generic"), std::string::npos) << e.what();
+  }
+  for (const KernelSet& set : kernel_sets()) {
+    if (runs_here(set)) continue;
+    setenv("POLYGONS_ISA", set.name, 1);
+    EXPECT_THROW(engine_options_for_run(), std::invalid_argument)
+        << set.name << " is refused where the processor lacks it";
+  }
+  if (saved != nullptr) {
+    setenv("POLYGONS_ISA", kept.c_str(), 1);
+  } else {
+    unsetenv("POLYGONS_ISA");
+  }
 }
 
-TEST(Kernels, SortFewOrdersAnyInputIncludingEqualDraws) {
+// Each test runs once per kernel set built into the program, and is skipped,
+// saying so, for a set this processor cannot run.
+class EveryKernelSet : public ::testing::TestWithParam<const KernelSet*> {
+ protected:
+  void SetUp() override {
+    if (!runs_here(set())) {
+      GTEST_SKIP() << "this processor cannot run the " << set().name << " kernels";
+    }
+  }
+  const KernelSet& set() const { return *GetParam(); }
+  const KernelSet& generic() const { return *kernel_set_named("generic"); }
+};
+
+std::vector<const KernelSet*> every_kernel_set() {
+  std::vector<const KernelSet*> sets;
+  for (const KernelSet& set : kernel_sets()) sets.push_back(&set);
+  return sets;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, EveryKernelSet, ::testing::ValuesIn(every_kernel_set()),
+                         [](const auto& info) { return std::string(info.param->name); });
+
+std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
+
+TEST_P(EveryKernelSet, DrawsTheSequentialStream) {
+  for (std::size_t count : {0u, 5u, 31u, 32u, 33u, 64u, 2046u, 2048u, 8000u}) {
+    SeedState lanes = seeded(123);
+    SeedState single = lanes;
+    std::vector<std::int32_t> fast(count), slow(count);
+    draw_integers(set(), lanes, fast.data(), count);
+    for (std::int32_t& z : slow) z = next_integer(single);
+    EXPECT_EQ(fast, slow) << count << " draws";
+    EXPECT_EQ(lanes, single) << count << " draws";
+  }
+}
+
+TEST_P(EveryKernelSet, SortFewOrdersAnyInputIncludingEqualDraws) {
   std::vector<std::vector<std::int32_t>> inputs = {
       {5},
       {9, 3, 7, 1, 5},
@@ -222,19 +280,19 @@ TEST(Kernels, SortFewOrdersAnyInputIncludingEqualDraws) {
   for (std::vector<std::int32_t> z : inputs) {
     std::vector<std::int32_t> expected = z;
     std::sort(expected.begin(), expected.end());
-    sort_few(z.data(), z.size());
+    set().sort_few(z.data(), z.size());
     EXPECT_EQ(z, expected);
   }
 }
 
-TEST(Kernels, SinPiIsAccurate) {
+TEST_P(EveryKernelSet, SinPiIsAccurate) {
   const double pi = 4.0 * std::atan(1.0);
   std::vector<double> x;
   for (int i = 0; i <= 4096; ++i) x.push_back(i / 4096.0);
   x.push_back(1e-9);
   x.push_back(1.0 - 1e-9);
   std::vector<double> y = x;
-  sin_pi_turns(y.data(), y.size(), pi);
+  set().sin_pi_turns(y.data(), y.size(), pi);
   for (std::size_t i = 0; i < x.size(); ++i) {
     const double t = x[i] < 0.5 ? x[i] : 1.0 - x[i];
     EXPECT_NEAR(y[i], std::sin(pi * t), 4e-16 * std::max(1e-300, std::sin(pi * t)) + 1e-300)
@@ -242,6 +300,43 @@ TEST(Kernels, SinPiIsAccurate) {
   }
   EXPECT_EQ(y[0], 0.0);
   EXPECT_EQ(y[4096], 0.0);
+}
+
+// The floating-point kernels agree with the generic ones bit for bit only as
+// long as every set performs the same operations in the same order; a fused
+// multiply-add, or a sum regrouped for a wider vector, shows here.
+TEST_P(EveryKernelSet, GivesTheGenericFiguresBitForBit) {
+  const double pi = 4.0 * std::atan(1.0);
+  for (std::size_t n : {2u, 3u, 4u}) {
+    SCOPED_TRACE(std::to_string(n) + " vertices");
+    const std::size_t trials = 1001;
+    std::vector<std::int32_t> z(trials * n);
+    SeedState state = seeded(31);
+    draw_integers(generic(), state, z.data(), z.size());
+    std::vector<double> expected(z.size()), actual(z.size());
+    generic().gaps_of_small_polygons(z.data(), trials, n, scale(), expected.data());
+    set().gaps_of_small_polygons(z.data(), trials, n, scale(), actual.data());
+    generic().sin_pi_turns(expected.data(), expected.size(), pi);
+    set().sin_pi_turns(actual.data(), actual.size(), pi);
+    for (std::size_t i = 0; i < z.size(); ++i) {
+      ASSERT_EQ(bits(actual[i]), bits(expected[i])) << "side " << i << ": " << actual[i];
+    }
+    for (std::size_t count = 1; count <= 200; count += 7) {
+      double mean[2], squares[2];
+      generic().block_moments(expected.data(), count, mean[0], squares[0]);
+      set().block_moments(expected.data(), count, mean[1], squares[1]);
+      EXPECT_EQ(bits(mean[1]), bits(mean[0])) << count << " values";
+      EXPECT_EQ(bits(squares[1]), bits(squares[0])) << count << " values";
+    }
+  }
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.why);
+    const Outcome expected = engine(c, 2, &generic());
+    const Outcome actual = engine(c, 2, &set());
+    EXPECT_EQ(actual.counts, expected.counts);
+    EXPECT_EQ(bits(actual.results.perim_avg), bits(expected.results.perim_avg));
+    EXPECT_EQ(bits(actual.results.perim_stdev), bits(expected.results.perim_stdev));
+  }
 }
 
 TEST(Progress, TextShowsShareAndTimeLeft) {
