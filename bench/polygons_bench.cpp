@@ -1,7 +1,8 @@
 // Times the straightforward trial loop and the trial engine on the same
 // inputs, on one thread and on all threads, and prints trials per second and
 // the ratios. Each figure is the best of three runs of about the given
-// length. Usage: polygons_bench [seconds per run, default 1]
+// length. The engine uses the kernel set POLYGONS_ISA names, as the program
+// does, or the fastest. Usage: polygons_bench [seconds per run, default 1]
 
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -94,13 +96,14 @@ Runner reference_runner() {
   };
 }
 
-Runner engine_runner(int threads) {
-  return [threads](std::int32_t sides, std::int64_t N) {
+Runner engine_runner(int threads, const polygons::sim::KernelSet* kernels) {
+  return [threads, kernels](std::int32_t sides, std::int64_t N) {
     SeedState rng;
     polygons::sim::random_init(rng, kSeed);
     std::vector<std::int64_t> counts;
     EngineOptions options;
     options.threads = threads;
+    options.kernels = kernels;
     polygons::sim::run_trials(sides, 1.0, N, K1ST, kClasses, 0.0, perimeter_max(sides), counts, rng,
                               options);
   };
@@ -114,16 +117,24 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: polygons_bench [seconds per measurement]\n");
     return 2;
   }
+  const polygons::sim::KernelSet* kernels = nullptr;
+  try {
+    kernels = polygons::sim::engine_options_for_run().kernels;
+  } catch (const std::invalid_argument& e) {
+    std::fprintf(stderr, "polygons_bench: %s\n", e.what());
+    return 2;
+  }
   const int all = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::printf(
-      "trials per second; reference = straightforward loop on 1 thread; %d hardware threads\n",
-      all);
+      "trials per second; reference = straightforward loop on 1 thread; %d hardware threads; "
+      "%s kernels\n",
+      all, kernels->name);
   std::printf("%6s %12s %12s %12s %10s %10s %10s %8s\n", "sides", "reference", "engine 1",
               "engine all", "1/ref", "all/ref", "all/1", "cores");
   for (std::int32_t sides : {3, 10, 30, 100, 1000}) {
     const Rate ref = rate_of(reference_runner(), sides, target);
-    const Rate one = rate_of(engine_runner(1), sides, target);
-    const Rate many = rate_of(engine_runner(all), sides, target);
+    const Rate one = rate_of(engine_runner(1, kernels), sides, target);
+    const Rate many = rate_of(engine_runner(all, kernels), sides, target);
     std::printf("%6d %12.4g %12.4g %12.4g %10.1f %10.1f %10.2f %8.2f\n", sides,
                 ref.trials_per_second, one.trials_per_second, many.trials_per_second,
                 one.trials_per_second / ref.trials_per_second,

@@ -1,8 +1,8 @@
 #pragma once
 // The inner loops of the trial engine, built for several instruction sets.
 // A run takes one set for all its trials, chosen once before the first
-// trial (EngineOptions::kernels); every set gives the same results, bit for
-// bit, as the contract in sim/engine.hpp says.
+// trial (EngineOptions::kernels); which set it takes does not change its
+// results (sim/engine.hpp).
 
 #include <cstddef>
 #include <cstdint>
@@ -21,9 +21,11 @@ inline constexpr std::size_t kDrawLanes = 32;
 // sort_few takes at most this many draws.
 inline constexpr std::size_t kSortFewMax = 64;
 
-// The inner loops compiled for one instruction set. All sets perform the
-// same IEEE operations in the same order: the library is built without
-// fused multiply-add, and no set's instructions include it.
+// The inner loops compiled for one instruction set. To keep the guarantee
+// of engine.hpp, all sets perform the same IEEE operations in the same
+// order: sums use fixed partial sums whatever the vector width, and the
+// library is built with -ffp-contract=off, so that no multiply and add are
+// fused into one instruction (AVX-512 has one).
 struct KernelSet {
   const char* name;  // "avx512", "avx2" or "generic"; the value of POLYGONS_ISA that forces it
 
