@@ -338,19 +338,11 @@ int available_processors() {
   return static_cast<int>(std::min<unsigned>(std::thread::hardware_concurrency(), kMaxThreads));
 }
 
-std::string kernel_set_names() {
+// The names of the kernel sets, of all or only of those this processor can run.
+std::string kernel_set_names(bool only_those_running_here) {
   std::string names;
   for (const KernelSet& set : kernel_sets()) {
-    if (!names.empty()) names += ", ";
-    names += set.name;
-  }
-  return names;
-}
-
-std::string kernel_set_names_running_here() {
-  std::string names;
-  for (const KernelSet& set : kernel_sets()) {
-    if (!runs_here(set)) continue;
+    if (only_those_running_here && !runs_here(set)) continue;
     if (!names.empty()) names += ", ";
     names += set.name;
   }
@@ -367,12 +359,12 @@ const KernelSet* kernels_for_run() {
   if (set == nullptr) {
     throw std::invalid_argument("POLYGONS_ISA=\"" + std::string(env) +
                                 "\" names no instruction set; the program has " +
-                                kernel_set_names());
+                                kernel_set_names(false));
   }
   if (!runs_here(*set)) {
     throw std::invalid_argument("POLYGONS_ISA=\"" + std::string(env) +
                                 "\" names an instruction set this processor lacks; it can run " +
-                                kernel_set_names_running_here());
+                                kernel_set_names(true));
   }
   return set;
 }
