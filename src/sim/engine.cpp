@@ -326,18 +326,6 @@ TrialResults merged(const std::vector<ChunkStats>& chunks, double class_width) {
   return result;
 }
 
-// The processors this process may run on (which can be fewer than the
-// machine has), or the machine's count when that cannot be asked.
-int available_processors() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int count = CPU_COUNT(&set);
-    if (count > 0) return count;
-  }
-  return static_cast<int>(std::min<unsigned>(std::thread::hardware_concurrency(), kMaxThreads));
-}
-
 // The names of the kernel sets, of all or only of those this processor can run.
 std::string kernel_set_names(bool only_those_running_here) {
   std::string names;
@@ -370,6 +358,16 @@ const KernelSet* kernels_for_run() {
 }
 
 }  // namespace
+
+int available_processors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  return static_cast<int>(std::min<unsigned>(std::thread::hardware_concurrency(), kMaxThreads));
+}
 
 std::int64_t chunk_trials_for(std::int32_t n, std::int64_t N) {
   const std::int64_t by_draws =

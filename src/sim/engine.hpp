@@ -45,6 +45,10 @@ std::int64_t chunk_trials_for(std::int32_t n, std::int64_t N);
 // the first counts), or nothing when the text is not a positive whole number.
 std::optional<int> parse_thread_count(std::string_view text);
 
+// The processors this process may run on (which can be fewer than the
+// machine has), or the machine's count when that cannot be asked.
+int available_processors();
+
 // Options for a run of the program: threads from OMP_NUM_THREADS when it is
 // set and valid (a note on standard error when it is set but not valid),
 // otherwise one per processor the process may run on; the kernel set named

@@ -1,9 +1,11 @@
 #include "web/options.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 namespace polygons::web {
 namespace {
@@ -23,6 +25,19 @@ setter number_setter(long long low, long long high,
     assign(options, value);
     return true;
   };
+}
+
+// Comma-separated names, each a host name or address without blanks.
+bool add_server_names(service_options& options, const std::string& text) {
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    std::size_t end = std::min(text.find(',', at), text.size());
+    std::string name = text.substr(at, end - at);
+    if (name.empty() || name.find_first_of(" \t/") != std::string::npos) return false;
+    options.server_names.push_back(name);
+    at = end + 1;
+  }
+  return true;
 }
 
 struct option_rule {
@@ -57,6 +72,9 @@ const std::vector<option_rule>& rules() {
       {"--threads", number_setter(2, 4096, [](service_options& o, long long v) {
          o.threads = static_cast<std::size_t>(v);
        })},
+      {"--server-name", add_server_names},
+      {"--trusted-proxy",
+       [](service_options& o, const std::string& v) { o.trusted_proxy = v; return !v.empty(); }},
   };
   return table;
 }
@@ -66,6 +84,7 @@ const std::vector<option_rule>& rules() {
 bool parse_options(const std::vector<std::string>& args, service_options& options, bool& help,
                    std::string& error) {
   help = false;
+  bool names_given = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
     std::optional<std::string> value;
@@ -96,6 +115,10 @@ bool parse_options(const std::vector<std::string>& args, service_options& option
       }
       value = args[++i];
     }
+    // The first --server-name replaces the default names, more add to it.
+    if (name == "--server-name" && !std::exchange(names_given, true)) {
+      options.server_names.clear();
+    }
     if (!rule->set(options, *value)) {
       error = "bad value for " + name + ": " + *value;
       return false;
@@ -117,6 +140,10 @@ std::string usage_text() {
          "  --max-runs N       runs at once (default 0: one per core)\n"
          "  --queue N          runs waiting for a free slot before answering 503 (default 4)\n"
          "  --threads N        connections served at once (default 64)\n"
+         "  --server-name NAMES  host names served, comma-separated; may be repeated\n"
+         "                     (default localhost,127.0.0.1,[::1]); others get 421\n"
+         "  --trusted-proxy ADDRESS  the front server: its X-Real-IP or X-Forwarded-For\n"
+         "                     names the client (one run at a time per client)\n"
          "  --quiet            no line per run on standard error\n";
 }
 

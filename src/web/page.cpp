@@ -59,16 +59,20 @@ const std::string& value_of(const form_values& form, std::string_view name) {
   return form.show;
 }
 
-void append_form(std::string& html, const form_values& form) {
+void append_form(std::string& html, const page_content& content) {
+  const form_values& form = content.form;
   html += "<form method=\"post\" action=\"/run\">\n";
   for (const field_view& field : kTextFields) {
     std::string name(field.name);
+    std::string help(field.help);
+    if (field.name == kTrialsField && !content.trials_limit.empty()) {
+      help += " <span id=\"trials-limit\">" + html_escape(content.trials_limit) + "</span>";
+    }
     html += "<div class=\"field\"><label for=\"" + name + "\">" + std::string(field.label) +
             "</label><input type=\"text\" id=\"" + name + "\" name=\"" + name + "\" value=\"" +
             html_escape(value_of(form, field.name)) + "\" inputmode=\"" +
             std::string(field.input_mode) + "\" maxlength=\"" +
-            std::to_string(kMaxFieldLength) + "\" required><small>" + std::string(field.help) +
-            "</small></div>\n";
+            std::to_string(kMaxFieldLength) + "\" required><small>" + help + "</small></div>\n";
   }
   html += std::string("<div class=\"field\"><label for=\"show\"><input type=\"checkbox\" "
                       "id=\"show\" name=\"show\" value=\"1\"") +
@@ -111,7 +115,7 @@ std::string html_escape(std::string_view text) {
 
 std::string render_page(const page_content& content) {
   std::string html(kHead);
-  append_form(html, content.form);
+  append_form(html, content);
   if (!content.error.empty()) {
     html += "<p class=\"error\" id=\"error\" role=\"alert\">" + html_escape(content.error) +
             "</p>\n";
@@ -131,6 +135,9 @@ std::string render_page(const page_content& content) {
     html += "<h2>Chart</h2>\n<p><img id=\"chart\" src=\"" + html_escape(content.chart_url) +
             "\" alt=\"Histogram of the perimeter: density and cumulative fraction by class\">"
             "</p>\n";
+  } else if (!content.chart_missing.empty()) {
+    html += "<h2>Chart</h2>\n<p class=\"notice\" id=\"chart-missing\">" +
+            html_escape(content.chart_missing) + "</p>\n";
   }
   html += kTail;
   return html;

@@ -27,6 +27,8 @@ struct page_content {
   std::string report;       // the program's report
   std::string diagnostics;  // the program's messages on standard error
   std::string chart_url;
+  std::string chart_missing;  // why a finished run shows no chart
+  std::string trials_limit;   // the largest number of trials, under that field
 };
 
 // The submitted values, the default for each field not submitted.

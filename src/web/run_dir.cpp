@@ -13,11 +13,45 @@ namespace {
 
 // Closes a file descriptor when it goes out of scope.
 struct fd_closer {
-  int fd;
+  explicit fd_closer(int descriptor) : fd(descriptor) {}
   ~fd_closer() {
     if (fd >= 0) ::close(fd);
   }
+  fd_closer(const fd_closer&) = delete;
+  fd_closer& operator=(const fd_closer&) = delete;
+  int fd;
 };
+
+// The run directory and its chart, both opened without following links, so
+// that a file outside tmp/ cannot be reached through either.
+struct chart_file {
+  fd_closer dir;
+  fd_closer file;
+};
+
+chart_file open_chart(const fs::path& workdir, std::string_view id) {
+  if (!is_run_id(id)) {
+    errno = EINVAL;
+    return {fd_closer(-1), fd_closer(-1)};
+  }
+  int dir = ::open(run_dir(workdir, id).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return {fd_closer(-1), fd_closer(-1)};
+  int file = ::openat(dir, std::string(kChartName).c_str(),
+                      O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  return {fd_closer(dir), fd_closer(file)};
+}
+
+// Fills `bytes` from the start of the file; false when it ends first.
+bool read_fully(int fd, std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -69,45 +103,60 @@ void remove_run_dir(const fs::path& workdir, std::string_view id) {
 }
 
 std::optional<std::string> read_chart(const fs::path& workdir, std::string_view id) {
-  if (!is_run_id(id)) return std::nullopt;
-  // Neither the run directory nor the chart may be a link: opened step by step
-  // with O_NOFOLLOW, a file outside tmp/ cannot be reached through them.
-  fd_closer dir{::open(run_dir(workdir, id).c_str(),
-                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)};
-  if (dir.fd < 0) return std::nullopt;
-  fd_closer file{::openat(dir.fd, std::string(kChartName).c_str(),
-                          O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)};
-  if (file.fd < 0) return std::nullopt;
+  chart_file chart = open_chart(workdir, id);
+  if (chart.file.fd < 0) return std::nullopt;
   struct stat info {};
-  if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+  if (::fstat(chart.file.fd, &info) != 0 || !S_ISREG(info.st_mode) ||
       static_cast<std::size_t>(info.st_size) > kMaxChartBytes) {
     return std::nullopt;
   }
   std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t got = ::read(file.fd, bytes.data() + done, bytes.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return std::nullopt;
-    done += static_cast<std::size_t>(got);
-  }
+  if (!read_fully(chart.file.fd, bytes)) return std::nullopt;
   return bytes;
 }
 
+std::string chart_fault(const fs::path& workdir, std::string_view id) {
+  chart_file chart = open_chart(workdir, id);
+  if (chart.file.fd < 0) {
+    return errno == ENOENT ? "no image was written" : "the image cannot be opened";
+  }
+  struct stat info {};
+  if (::fstat(chart.file.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    return "the image is not a regular file";
+  }
+  if (info.st_size == 0) return "the image is empty";
+  if (static_cast<std::size_t>(info.st_size) > kMaxChartBytes) return "the image is too large";
+  std::string signature(kPngSignature.size(), '\0');
+  if (static_cast<std::size_t>(info.st_size) < signature.size() ||
+      !read_fully(chart.file.fd, signature) || signature != kPngSignature) {
+    return "the image is not a PNG file";
+  }
+  // Readable by a front server that runs as another user, whatever the umask.
+  ::fchmod(chart.file.fd, 0644);
+  ::fchmod(chart.dir.fd, 0755);
+  return "";
+}
+
 std::size_t sweep_run_dirs(const fs::path& workdir, std::chrono::seconds retention,
-                           const std::function<bool(std::string_view)>& in_use) {
-  std::error_code ec;
-  fs::directory_iterator entries(runs_root(workdir), ec);
-  if (ec) return 0;
-  const auto now = fs::file_time_type::clock::now();
+                           const std::function<bool(std::string_view)>& in_use) noexcept {
   std::size_t removed = 0;
-  for (const fs::directory_entry& entry : entries) {
-    std::string name = entry.path().filename().string();
-    if (!is_run_id(name) || in_use(name)) continue;
-    if (!entry.is_directory(ec) || entry.is_symlink(ec)) continue;
-    auto changed = fs::last_write_time(entry.path(), ec);
-    if (ec || now - changed < retention) continue;
-    if (fs::remove_all(entry.path(), ec) > 0 && !ec) ++removed;
+  // Runs in a thread of its own, where an exception would end the service:
+  // every error is skipped, and the next sweep tries again.
+  try {
+    std::error_code ec;
+    fs::directory_iterator entries(runs_root(workdir), ec);
+    const auto now = fs::file_time_type::clock::now();
+    for (; !ec && entries != fs::directory_iterator(); entries.increment(ec)) {
+      const fs::directory_entry& entry = *entries;
+      std::string name = entry.path().filename().string();
+      std::error_code entry_ec;
+      if (!is_run_id(name) || in_use(name)) continue;
+      if (!entry.is_directory(entry_ec) || entry.is_symlink(entry_ec)) continue;
+      auto changed = fs::last_write_time(entry.path(), entry_ec);
+      if (entry_ec || now - changed < retention) continue;
+      if (fs::remove_all(entry.path(), entry_ec) > 0 && !entry_ec) ++removed;
+    }
+  } catch (...) {
   }
   return removed;
 }

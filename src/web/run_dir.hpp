@@ -14,6 +14,7 @@ namespace polygons::web {
 // 128 random bits as 32 lower-case hexadecimal digits.
 inline constexpr std::size_t kRunIdLength = 32;
 inline constexpr std::string_view kChartName = "gnu.png";
+inline constexpr std::string_view kPngSignature = "\x89PNG\r\n\x1a\n";
 // A chart is a few kilobytes; anything larger is not served.
 inline constexpr std::size_t kMaxChartBytes = 16 * 1024 * 1024;
 
@@ -41,10 +42,16 @@ void remove_run_dir(const std::filesystem::path& workdir, std::string_view id);
 // id is not a run id or there is no such chart.
 std::optional<std::string> read_chart(const std::filesystem::path& workdir, std::string_view id);
 
+// Why the chart of a finished run cannot be shown ("the image is empty"), or
+// empty when it is a regular file, not a link, that starts like a PNG image;
+// such a chart is made readable by all, and its directory searchable.
+std::string chart_fault(const std::filesystem::path& workdir, std::string_view id);
+
 // Removes run directories last changed longer than `retention` ago, except
 // those `in_use` claims. Only directories named like run ids are touched.
-// Returns how many were removed.
+// Returns how many were removed. Never throws: what cannot be read or removed
+// (or an `in_use` that throws) ends this sweep early or skips the entry.
 std::size_t sweep_run_dirs(const std::filesystem::path& workdir, std::chrono::seconds retention,
-                           const std::function<bool(std::string_view)>& in_use);
+                           const std::function<bool(std::string_view)>& in_use) noexcept;
 
 }  // namespace polygons::web

@@ -38,4 +38,19 @@ std::size_t run_slots::queued() const {
   return queued_ - handed_;
 }
 
+bool claims::claim(std::string_view name) {
+  std::lock_guard lock(mutex_);
+  return names_.emplace(name).second;
+}
+
+void claims::release(std::string_view name) {
+  std::lock_guard lock(mutex_);
+  if (auto found = names_.find(name); found != names_.end()) names_.erase(found);
+}
+
+bool claims::claimed(std::string_view name) const {
+  std::lock_guard lock(mutex_);
+  return names_.find(name) != names_.end();
+}
+
 }  // namespace polygons::web

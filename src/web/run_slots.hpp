@@ -1,10 +1,14 @@
 #pragma once
 // Admission of runs: a fixed number run at once, a short queue waits for a
-// free slot, and anything beyond that is turned away at once.
+// free slot, and anything beyond that is turned away at once. Claims on names
+// (a run id, a client's address) held for the length of a run.
 
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
 
 namespace polygons::web {
 
@@ -43,6 +47,37 @@ class slot_hold {
 
  private:
   run_slots& slots_;
+  bool held_;
+};
+
+// Names claimed by at most one holder at a time.
+class claims {
+ public:
+  // False when `name` is claimed already.
+  bool claim(std::string_view name);
+  void release(std::string_view name);
+  bool claimed(std::string_view name) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::set<std::string, std::less<>> names_;
+};
+
+// Holds a claim for one scope, so that no exit path can leave it behind.
+class claim_hold {
+ public:
+  claim_hold(claims& set, std::string name)
+      : set_(set), name_(std::move(name)), held_(set.claim(name_)) {}
+  ~claim_hold() {
+    if (held_) set_.release(name_);
+  }
+  claim_hold(const claim_hold&) = delete;
+  claim_hold& operator=(const claim_hold&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  claims& set_;
+  std::string name_;
   bool held_;
 };
 

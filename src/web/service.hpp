@@ -5,14 +5,23 @@
 // Routes:
 //   GET /                    the form
 //   POST /run, GET /run      a run from the form's fields; the page with the
-//                            report and the chart
+//                            report and the chart (or why it is missing)
 //   GET /api/run?sides=3&radius=1&trials=1e6&seed=1&classes=0[&show=0]
 //                            text/plain: the report, then the line
-//                            "chart: /runs/<id>/gnu.png" (also in a Link header)
+//                            "chart: /runs/<id>/gnu.png" (also in a Link
+//                            header), or "chart: none (<reason>)"
 //   GET /runs/<id>/gnu.png   the chart, kept for the retention time
-// Answers: 400 for a refused field (the message starts with its name), 503
-// with Retry-After when slots and queue are full, 504 when the time limit
-// stopped the run, 500 when the program failed, 413 for an oversized request.
+// Every request must name one of the served host names (421 otherwise), carry
+// at most one body length (400) and no Content-Encoding (415). The run routes
+// take only their methods (405 with Allow: HEAD would start a run), and a POST
+// to /run from another site's page is refused (403); these refusals close the
+// connection. Answers to runs: 400 for a refused field (the message starts
+// with its name), also for more trials than the time limit allows for the
+// sides; 429 with Retry-After while the same client has a run in flight; 503
+// with Retry-After when slots and queue are full; 504 when the time limit
+// stopped the run; 500 when the program failed (its messages go to the
+// service's standard error only); 413 for an oversized request. A run whose
+// client hangs up is stopped at once.
 
 #include <chrono>
 #include <condition_variable>
@@ -20,12 +29,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "web/fields.hpp"
+#include "web/page.hpp"
 #include "web/run_slots.hpp"
 
 namespace httplib {
@@ -49,16 +58,29 @@ struct service_options {
   std::size_t threads = 64;  // connections served at once
   std::size_t max_request_bytes = 8192;
   bool log_runs = true;  // one line per run on standard error
+  // Host names (a Host header's name, without its port) the service answers.
+  std::vector<std::string> server_names = {"localhost", "127.0.0.1", "[::1]"};
+  // The front server's address: only its requests name the client in
+  // X-Real-IP or X-Forwarded-For. Empty: the connection's peer is the client.
+  std::string trusted_proxy;
+};
+
+// Where a run's request came from.
+struct run_origin {
+  std::string client;      // the address it counts for; empty: no per-client limit
+  int client_socket = -1;  // its connection, watched for a hang-up; -1: none
 };
 
 // What one run gave.
 struct run_outcome {
-  enum class state { finished, busy, timed_out, failed };
+  enum class state { finished, busy, client_busy, timed_out, abandoned, failed };
   state result = state::failed;
   std::string id;
   std::string report;       // standard output of the program
-  std::string diagnostics;  // its standard error, or why it could not run
+  std::string diagnostics;  // its standard error (not for the visitor when it failed)
+  std::string failure;      // why it failed, in the service's own words
   bool has_chart = false;
+  std::string chart_fault;  // why a finished run has no chart
 };
 
 // The plotting template, read whole; empty with `error` when unreadable or
@@ -85,17 +107,22 @@ class web_service {
   // True once serve() accepts connections.
   bool running() const;
 
-  // One run of the program, waiting for a slot when needed.
-  run_outcome run(const run_request& request);
+  // One run of the program, waiting for a slot when needed; at most one at a
+  // time for each client.
+  run_outcome run(const run_request& request, const run_origin& origin = {});
 
   const service_options& options() const { return options_; }
 
  private:
   void install_routes();
+  // Refuses, before its body is read, a request no route may take; true when
+  // it did.
+  bool refused_up_front(const httplib::Request& req, httplib::Response& res) const;
+  run_origin origin_of(const httplib::Request& req) const;
+  page_content blank_page() const;
   void answer_form_run(const httplib::Request& req, httplib::Response& res);
   void answer_api_run(const httplib::Request& req, httplib::Response& res);
   void answer_chart(const httplib::Request& req, httplib::Response& res);
-  bool in_use(std::string_view id);
   void sweep_loop();
 
   service_options options_;
@@ -104,8 +131,8 @@ class web_service {
   run_slots slots_;
   std::unique_ptr<httplib::Server> server_;
 
-  std::mutex active_mutex_;
-  std::set<std::string, std::less<>> active_ids_;
+  claims active_ids_;  // runs in progress: their directories are not swept
+  claims clients_;     // clients with a run in flight
 
   std::mutex sweep_mutex_;
   std::condition_variable sweep_wake_;

@@ -126,6 +126,12 @@ int milliseconds_until(clock_type::time_point deadline) {
   return left.count() < 0 ? 0 : static_cast<int>(left.count()) + 1;
 }
 
+// The peer of `socket` has shut down its side or the connection failed. Data
+// the peer sent does not count, so a pipelined request is no hang-up.
+constexpr short kHangUpEvents = POLLRDHUP | POLLHUP | POLLERR;
+
+bool hung_up(const pollfd& entry) { return (entry.revents & kHangUpEvents) != 0; }
+
 // Reads what is available from `fd` into `text`; closes `fd` at its end.
 void drain(int& fd, std::string& text) {
   char buffer[65536];
@@ -146,7 +152,7 @@ void exchange(const spawn_request& request, child_pipes& pipes,
   if (request.input.empty()) close_fd(pipes.in.write_end);
 
   while (pipes.out.read_end >= 0 || pipes.err.read_end >= 0) {
-    pollfd fds[3];
+    pollfd fds[4];
     nfds_t count = 0;
     int* owners[3];
     for (int* fd : {&pipes.out.read_end, &pipes.err.read_end}) {
@@ -159,13 +165,19 @@ void exchange(const spawn_request& request, child_pipes& pipes,
       fds[count] = {pipes.in.write_end, POLLOUT, 0};
       owners[count++] = &pipes.in.write_end;
     }
+    const nfds_t pipe_count = count;
+    if (request.client_socket >= 0) fds[count++] = {request.client_socket, POLLRDHUP, 0};
     int ready = ::poll(fds, count, milliseconds_until(deadline));
     if (ready < 0 && errno != EINTR) break;
     if (clock_type::now() >= deadline) {
       result.timed_out = true;
       return;
     }
-    for (nfds_t i = 0; i < count; ++i) {
+    if (count > pipe_count && hung_up(fds[pipe_count])) {
+      result.abandoned = true;
+      return;
+    }
+    for (nfds_t i = 0; i < pipe_count; ++i) {
       if (fds[i].revents == 0) continue;
       if (owners[i] == &pipes.in.write_end) {
         ssize_t put = ::write(pipes.in.write_end, request.input.data() + written,
@@ -185,15 +197,25 @@ void exchange(const spawn_request& request, child_pipes& pipes,
   }
 }
 
-// Waits (without reaping) until the child has ended or the deadline passes.
-bool wait_for_end(pid_t pid, clock_type::time_point deadline) {
+// Waits (without reaping) until the child has ended, the deadline passes or
+// the client hangs up; sets the result's flag for the last two.
+void wait_for_end(pid_t pid, int client_socket, clock_type::time_point deadline,
+                  spawn_result& result) {
   while (true) {
     siginfo_t info{};
     int rc = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
-    if (rc == 0 && info.si_pid == pid) return true;
-    if (rc != 0 && errno != EINTR) return true;
-    if (clock_type::now() >= deadline) return false;
-    ::usleep(5000);
+    if (rc == 0 && info.si_pid == pid) return;
+    if (rc != 0 && errno != EINTR) return;
+    if (clock_type::now() >= deadline) {
+      result.timed_out = true;
+      return;
+    }
+    // Sleeps 5 ms between looks; a hang-up ends the sleep at once.
+    pollfd client{client_socket, POLLRDHUP, 0};
+    if (::poll(&client, 1, 5) > 0 && hung_up(client)) {
+      result.abandoned = true;
+      return;
+    }
   }
 }
 
@@ -230,8 +252,8 @@ spawn_result run_child(const spawn_request& request) {
   result.started = true;
 
   exchange(request, pipes, deadline, result);
-  if (!result.timed_out && !result.output_cut && !wait_for_end(pid, deadline)) {
-    result.timed_out = true;
+  if (!result.timed_out && !result.output_cut && !result.abandoned) {
+    wait_for_end(pid, request.client_socket, deadline, result);
   }
   // The child is ended (or is killed now) but not yet reaped, so its process
   // group id cannot have been reused: the kill reaches only its own group.

@@ -19,6 +19,8 @@ struct spawn_request {
   std::string input;                     // all of the child's standard input
   std::chrono::milliseconds time_limit{60000};
   std::size_t output_limit = 8 * 1024 * 1024;  // per stream
+  // A connected socket whose peer, by hanging up, stops the child; -1: none.
+  int client_socket = -1;
 };
 
 struct spawn_result {
@@ -26,20 +28,24 @@ struct spawn_result {
   std::string start_error;  // why the child could not be started
   bool timed_out = false;   // killed at the time limit
   bool output_cut = false;  // killed for writing more than output_limit
+  bool abandoned = false;   // killed because the client hung up
   int exit_status = -1;     // exit status, or -1 when ended by a signal
   int signal = 0;           // the signal that ended it, or 0
   std::string out;
   std::string err;
   std::chrono::milliseconds elapsed{0};
 
-  bool exited_ok() const { return started && exit_status == 0 && !timed_out && !output_cut; }
+  bool exited_ok() const {
+    return started && exit_status == 0 && !timed_out && !output_cut && !abandoned;
+  }
 };
 
 // The current environment without the variables named in `removed`.
 std::vector<std::string> environment_without(const std::vector<std::string_view>& removed);
 
 // Starts the child in a process group of its own and waits for it. At the time
-// limit, or when an output stream passes its limit, the whole group is killed.
+// limit, when an output stream passes its limit, or as soon as the client
+// socket reports that its peer hung up, the whole group is killed.
 // Every process of the group is gone when this returns.
 spawn_result run_child(const spawn_request& request);
 

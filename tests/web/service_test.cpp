@@ -5,12 +5,21 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <future>
 #include <regex>
 #include <sstream>
 #include <thread>
 
+#include "sim/engine.hpp"
+#include "web/page.hpp"
 #include "web/run_dir.hpp"
 #include "web/spawn.hpp"
 #include "web_test_support.hpp"
@@ -21,9 +30,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::scratch_dir;
+using testing::write_file;
 using testing::write_script;
 
-const std::string kPngSignature = "\x89PNG\r\n\x1a\n";
+const std::string kPngStart(kPngSignature);
 
 std::string test_template() {
   fs::path shipped = fs::path(POLYGONS_SOURCE_DIR) / "examples" / "template.gp";
@@ -49,9 +59,12 @@ class served_service {
     if (thread_.joinable()) thread_.join();
   }
   int port() const { return port_; }
-  std::unique_ptr<httplib::Client> client() const {
+  // A client; with `as`, one that a front server at 127.0.0.1 passes on as
+  // coming from that address.
+  std::unique_ptr<httplib::Client> client(const std::string& as = "") const {
     auto c = std::make_unique<httplib::Client>("127.0.0.1", port_);
     c->set_read_timeout(120, 0);
+    if (!as.empty()) c->set_default_headers({{"X-Real-IP", as}});
     return c;
   }
 
@@ -66,6 +79,9 @@ class served_service {
   int port_ = -1;
   std::thread thread_;
 };
+
+// A run the service takes, written as it goes on the wire.
+const std::string kRawApiRun = "/api/run?sides=3&radius=1&trials=1000&seed=1&classes=0";
 
 std::string api_query(const run_request& r) {
   return "/api/run?sides=" + std::to_string(r.sides) + "&radius=" + real_text(r.radius) +
@@ -98,6 +114,53 @@ std::string without_clock_lines(const std::string& report) {
   }
   return kept;
 }
+
+// A connection to the service that sends `request` as it is: what the
+// library's client would correct (the host, two lengths) gets through.
+class raw_connection {
+ public:
+  raw_connection(int port, const std::string& request) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      connected_ = ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) ==
+                   static_cast<ssize_t>(request.size());
+    }
+  }
+  ~raw_connection() { hang_up(); }
+  raw_connection(const raw_connection&) = delete;
+  raw_connection& operator=(const raw_connection&) = delete;
+
+  // All the service sends until it ends the connection, then "<end>"; or
+  // "<still open>" when that takes more than `wait`.
+  std::string answer(std::chrono::milliseconds wait = 5s) {
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (connected_) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd entry{fd_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
+        return text + "<still open>";
+      }
+      char buffer[4096];
+      ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (got <= 0) return text + "<end>";
+      text.append(buffer, static_cast<std::size_t>(got));
+    }
+    return "<not connected>";
+  }
+  void hang_up() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
 
 // A run of the program by hand, in a directory of its own, as the service
 // would start it.
@@ -165,6 +228,9 @@ TEST_F(Service, ServesTheFormAndRefusesUnknownPaths) {
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
   EXPECT_NE(page->body.find("<form method=\"post\" action=\"/run\">"), std::string::npos);
+  EXPECT_NE(page->body.find(html_escape(trials_limit_note(service_options{}.time_limit))),
+            std::string::npos)
+      << "the form shows the largest number of trials";
   EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
 
   for (const std::string& path : std::vector<std::string>{"/nothing", "/runs/abc/gnu.png", "/runs/../../etc/passwd",
@@ -188,12 +254,19 @@ TEST_F(Service, RefusesBadParametersNamingTheField) {
       {"classes", "sides=3&radius=1&trials=1e6&seed=1&classes=0%0A5"},
       {"show", "sides=3&radius=1&trials=1e6&seed=1&classes=0&show=2"},
       {"trials", "sides=3&radius=1&seed=1&classes=0"},
+      {"trials", "sides=10000&radius=1&trials=1e8&seed=1&classes=0"},
   };
   for (const auto& [field, query] : cases) {
     auto api = client->Get("/api/run?" + query);
     ASSERT_TRUE(api) << query;
     EXPECT_EQ(api->status, 400) << query;
     EXPECT_EQ(api->body.rfind(field + ":", 0), 0u) << api->body;
+    if (query.find("sides=10000") != std::string::npos) {
+      EXPECT_NE(api->body.find("100000000 trials of 10000 sides"), std::string::npos) << api->body;
+      EXPECT_NE(api->body.find("at most " + std::to_string(largest_trials(10000, 60s))),
+                std::string::npos)
+          << api->body;
+    }
 
     auto page = client->Post("/run", query, "application/x-www-form-urlencoded");
     ASSERT_TRUE(page) << query;
@@ -217,10 +290,21 @@ TEST_F(Service, RefusesOversizedRequests) {
 
 TEST_F(Service, StartsTheProgramWithTheRunIdTheParametersAndTheTemplateWithoutUser) {
   ::setenv("USER", "someone", 1);
-  served_service service(options_with(script(
+  const char* threads_before = std::getenv("OMP_NUM_THREADS");
+  const std::string saved_threads = threads_before ? threads_before : "";
+  ::setenv("OMP_NUM_THREADS", "77", 1);
+  service_options options = options_with(script(
       "echo \"args=$# id=$1 user=${USER-unset} pwd=$(pwd)\"\n"
+      "echo \"threads=$OMP_NUM_THREADS\"\n"
       "test -d \"tmp/$1\" && echo own-directory\n"
-      "cat\n")));
+      "cat\n"));
+  options.max_running = 1;
+  served_service service(options);
+  if (threads_before) {
+    ::setenv("OMP_NUM_THREADS", saved_threads.c_str(), 1);
+  } else {
+    ::unsetenv("OMP_NUM_THREADS");
+  }
   auto res = service.client()->Get("/api/run?sides=5&radius=2.5&trials=1.5E%2B06&seed=-3&"
                                    "classes=12&show=1");
   ASSERT_TRUE(res);
@@ -233,14 +317,20 @@ TEST_F(Service, StartsTheProgramWithTheRunIdTheParametersAndTheTemplateWithoutUs
                                std::regex("args=1 id=([0-9a-f]{32}) user=unset pwd=(.*)")))
       << first;
   EXPECT_EQ(match[2].str(), fs::canonical(scratch_.path()).string());
+  std::string threads;
+  std::getline(lines, threads);
+  EXPECT_EQ(threads, "threads=" + std::to_string(sim::available_processors()))
+      << "a run alone gets every core";
   std::string rest((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(rest, "own-directory\n5\n2.5\n1500000 -3\n12\n1\n" + test_template());
+  EXPECT_EQ(rest, "own-directory\n5\n2.5\n1500000 -3\n12\n1\n" + test_template() +
+                      "chart: none (no image was written)\n");
   EXPECT_TRUE(run_dirs().empty()) << "a run without a chart leaves nothing behind";
 }
 
 TEST_F(Service, ServesTheChartOfARunUntilItsRetentionEnds) {
   service_options options = options_with(
-      script("cat >/dev/null; printf '\\211PNG\\r\\n\\032\\nrest' > tmp/$1/gnu.png; echo done\n"));
+      script("cat >/dev/null; printf '\\211PNG\\r\\n\\032\\nrest' > tmp/$1/gnu.png;"
+             "chmod 600 tmp/$1/gnu.png; chmod 700 tmp/$1; echo done\n"));
   options.retention = 1s;
   served_service service(options);
   auto client = service.client();
@@ -250,12 +340,19 @@ TEST_F(Service, ServesTheChartOfARunUntilItsRetentionEnds) {
   std::string chart = chart_path_in(res->body);
   ASSERT_FALSE(chart.empty()) << res->body;
   EXPECT_EQ(res->get_header_value("Link"), "<" + chart + ">; rel=\"chart\"");
+  ASSERT_EQ(run_dirs().size(), 1u);
+  fs::path dir_path = run_dir(scratch_.path(), run_dirs()[0]);
+  struct stat file {}, dir {};
+  ASSERT_EQ(::stat((dir_path / "gnu.png").c_str(), &file), 0);
+  ASSERT_EQ(::stat(dir_path.c_str(), &dir), 0);
+  EXPECT_EQ(file.st_mode & 0777, 0644u) << "a front server running as another user reads it";
+  EXPECT_EQ(dir.st_mode & 0777, 0755u);
 
   auto image = client->Get(chart);
   ASSERT_TRUE(image);
   EXPECT_EQ(image->status, 200);
   EXPECT_EQ(image->get_header_value("Content-Type"), "image/png");
-  EXPECT_EQ(image->body, kPngSignature + "rest");
+  EXPECT_EQ(image->body, kPngStart + "rest");
 
   for (int i = 0; i < 100 && !run_dirs().empty(); ++i) std::this_thread::sleep_for(100ms);
   EXPECT_TRUE(run_dirs().empty()) << "run directory outlived its retention";
@@ -289,9 +386,11 @@ TEST_F(Service, AnswersBusyWhenSlotsAndQueueAreFull) {
       options_with(script("cat >/dev/null; touch tmp/$1/started; sleep 2; echo slow\n"));
   options.max_running = 1;
   options.max_waiting = 0;
+  options.trusted_proxy = "127.0.0.1";
   served_service service(options);
-  auto first = std::async(std::launch::async,
-                          [&] { return service.client()->Get(api_query(run_request{})); });
+  auto first = std::async(std::launch::async, [&] {
+    return service.client("10.0.0.1")->Get(api_query(run_request{}));
+  });
   auto started = [&] {
     for (const std::string& id : run_dirs()) {
       if (fs::exists(scratch_.path() / "tmp" / id / "started")) return true;
@@ -301,39 +400,204 @@ TEST_F(Service, AnswersBusyWhenSlotsAndQueueAreFull) {
   for (int i = 0; i < 500 && !started(); ++i) std::this_thread::sleep_for(10ms);
   ASSERT_TRUE(started());
 
-  auto busy = service.client()->Get(api_query(run_request{}));
+  auto busy = service.client("10.0.0.2")->Get(api_query(run_request{}));
   ASSERT_TRUE(busy);
   EXPECT_EQ(busy->status, 503);
   EXPECT_EQ(busy->get_header_value("Retry-After"), "10");
-  auto busy_page = service.client()->Post("/run", "sides=3&radius=1&trials=1e6&seed=1&classes=0",
-                                          "application/x-www-form-urlencoded");
+  auto busy_page = service.client("10.0.0.3")->Post(
+      "/run", "sides=3&radius=1&trials=1e6&seed=1&classes=0", "application/x-www-form-urlencoded");
   ASSERT_TRUE(busy_page);
   EXPECT_EQ(busy_page->status, 503);
 
   auto done = first.get();
   ASSERT_TRUE(done);
   EXPECT_EQ(done->status, 200);
-  EXPECT_EQ(done->body, "slow\n");
+  EXPECT_EQ(done->body, "slow\nchart: none (no image was written)\n");
 }
 
-TEST_F(Service, PageSaysSoWhenARunDrewNoChart) {
-  served_service service(options_with(script("cat >/dev/null; echo '<report>'\n")));
-  auto res = service.client()->Post("/run", "sides=3&radius=1&trials=1e6&seed=1&classes=0",
-                                    "application/x-www-form-urlencoded");
-  ASSERT_TRUE(res);
-  EXPECT_EQ(res->status, 200);
-  EXPECT_NE(res->body.find("<pre id=\"report\">&lt;report&gt;\n</pre>"), std::string::npos);
-  EXPECT_NE(res->body.find("drew no chart"), std::string::npos);
-  EXPECT_EQ(res->body.find("<img"), std::string::npos);
+// The client is the peer of the connection, unless the peer is the trusted
+// front server: then its X-Real-IP, or the last X-Forwarded-For entry.
+TEST_F(Service, RunsOneRunAtATimeForEachClient) {
+  service_options options = options_with(script(
+      "cat >/dev/null; touch tmp/$1/started\n"
+      "for i in $(seq 200); do test -e release && break; sleep 0.05; done; echo ran\n"));
+  options.max_running = 4;
+  struct header_case {
+    std::string trusted_proxy;
+    httplib::Headers first, same_client, other_client;
+  };
+  const header_case cases[] = {
+      {"127.0.0.1",
+       {{"X-Real-IP", "10.0.0.1"}},
+       {{"X-Forwarded-For", "10.9.9.9, 10.0.0.1"}},
+       {{"X-Real-IP", "10.0.0.2"}}},
+      {"127.0.0.1",
+       {{"X-Real-IP", "2001:db8::1"}},
+       {{"X-Real-IP", "2001:db8::2"}},  // the same /64
+       {{"X-Real-IP", "2001:db8:0:1::1"}}},
+      // Without a trusted front server, the headers are anyone's to forge.
+      {"", {{"X-Real-IP", "10.0.0.1"}}, {{"X-Real-IP", "10.0.0.2"}}, {}},
+  };
+  for (const header_case& c : cases) {
+    options.trusted_proxy = c.trusted_proxy;
+    served_service service(options);
+    fs::remove(scratch_.path() / "release");
+    auto started = [&] {
+      std::size_t count = 0;
+      for (const std::string& id : run_dirs()) {
+        count += fs::exists(scratch_.path() / "tmp" / id / "started") ? 1 : 0;
+      }
+      return count;
+    };
+    auto first = std::async(std::launch::async, [&] {
+      return service.client()->Get(api_query(run_request{}), c.first);
+    });
+    for (int i = 0; i < 500 && started() < 1; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(started(), 1u);
+
+    auto again = service.client()->Get(api_query(run_request{}), c.same_client);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->status, 429) << c.trusted_proxy;
+    EXPECT_EQ(again->get_header_value("Retry-After"), "10");
+    EXPECT_NE(again->body.find("one run at a time"), std::string::npos) << again->body;
+
+    std::future<httplib::Result> other;
+    if (!c.other_client.empty()) {
+      other = std::async(std::launch::async, [&] {
+        return service.client()->Get(api_query(run_request{}), c.other_client);
+      });
+      for (int i = 0; i < 500 && started() < 2; ++i) std::this_thread::sleep_for(10ms);
+      EXPECT_EQ(started(), 2u) << "another client runs while the first one's run goes on";
+    }
+    write_file(scratch_.path() / "release", "");
+    auto done = first.get();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->status, 200);
+    if (other.valid()) {
+      auto other_done = other.get();
+      ASSERT_TRUE(other_done);
+      EXPECT_EQ(other_done->status, 200);
+    }
+    auto after = service.client()->Get(api_query(run_request{}), c.same_client);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->status, 200) << "the client's claim ends with its run";
+  }
 }
 
-TEST_F(Service, ReportsAProgramThatFails) {
-  served_service service(options_with(script("echo 'polygons: bad input' >&2; exit 2\n")));
-  auto res = service.client()->Get(api_query(run_request{}));
-  ASSERT_TRUE(res);
-  EXPECT_EQ(res->status, 500);
-  EXPECT_NE(res->body.find("polygons: bad input"), std::string::npos);
-  EXPECT_NE(res->body.find("status 2"), std::string::npos);
+TEST_F(Service, SaysWhyARunDrewNoChart) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "no image was written"},
+      {"touch tmp/$1/gnu.png", "the image is empty"},
+      {"echo 'set terminal png' > tmp/$1/gnu.png", "the image is not a PNG file"},
+  };
+  for (const auto& [make_chart, reason] : cases) {
+    served_service service(
+        options_with(script("cat >/dev/null; " + make_chart + "\necho '<report>'\n")));
+    auto api = service.client()->Get(api_query(run_request{}));
+    ASSERT_TRUE(api);
+    EXPECT_EQ(api->status, 200);
+    EXPECT_EQ(api->body, "<report>\nchart: none (" + reason + ")\n");
+    EXPECT_FALSE(api->has_header("Link"));
+
+    auto page = service.client()->Post("/run", "sides=3&radius=1&trials=1e6&seed=1&classes=0",
+                                       "application/x-www-form-urlencoded");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_NE(page->body.find("<pre id=\"report\">&lt;report&gt;\n</pre>"), std::string::npos);
+    EXPECT_NE(page->body.find("The chart could not be drawn: " + reason + "."), std::string::npos)
+        << page->body;
+    EXPECT_EQ(page->body.find("<img"), std::string::npos);
+    EXPECT_TRUE(run_dirs().empty());
+  }
+}
+
+TEST_F(Service, ReportsAProgramThatFailsWithoutShowingItsMessages) {
+  served_service service(
+      options_with(script("echo 'polygons: /secret/path unreadable' >&2; exit 2\n")));
+  auto api = service.client()->Get(api_query(run_request{}));
+  ASSERT_TRUE(api);
+  EXPECT_EQ(api->status, 500);
+  EXPECT_EQ(api->body, "The run failed: the program ended with status 2.\n");
+
+  auto page = service.client()->Post("/run", "sides=3&radius=1&trials=1e6&seed=1&classes=0",
+                                     "application/x-www-form-urlencoded");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 500);
+  EXPECT_NE(page->body.find("The run failed: the program ended with status 2."),
+            std::string::npos);
+  EXPECT_EQ(page->body.find("/secret/path"), std::string::npos);
+}
+
+// Refused before the body is read, and the connection dropped: what the client
+// sent after the headers never reaches the service as a request of its own.
+TEST_F(Service, RefusesRequestsNoRouteMayTakeAndDropsTheConnection) {
+  served_service service(options_with(script("cat >/dev/null; touch ran; echo ran\n")));
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(service.port()) + "\r\n";
+  const std::string form = "sides=3&radius=1&trials=1e6&seed=1&classes=0";
+  const std::string smuggled = "GET " + kRawApiRun + " HTTP/1.1\r\n" + host + "\r\n";
+  auto post = [&](const std::string& path, const std::string& headers, const std::string& body) {
+    return "POST " + path + " HTTP/1.1\r\n" + headers +
+           "Content-Type: application/x-www-form-urlencoded\r\n" + "Content-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+  };
+  struct refusal {
+    std::string request;
+    std::string status_line;
+    std::string header;
+  };
+  const refusal cases[] = {
+      {"HEAD " + kRawApiRun + " HTTP/1.1\r\n" + host + "\r\n",
+       "HTTP/1.1 405 ", "Allow: GET\r\n"},
+      {"HEAD /run?" + form + " HTTP/1.1\r\n" + host + "\r\n", "HTTP/1.1 405 ",
+       "Allow: GET, POST\r\n"},
+      {post("/api/run", host, form + smuggled), "HTTP/1.1 405 ", "Allow: GET\r\n"},
+      {"DELETE /run HTTP/1.1\r\n" + host + "\r\n", "HTTP/1.1 405 ", "Allow: GET, POST\r\n"},
+      {post("/run", host + "Origin: http://evil.example\r\n", form + smuggled),
+       "HTTP/1.1 403 ", ""},
+      {post("/run", host + "Origin: null\r\n", form), "HTTP/1.1 403 ", ""},
+      {post("/run", host + "Sec-Fetch-Site: cross-site\r\n", form), "HTTP/1.1 403 ", ""},
+      {"GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n" + smuggled, "HTTP/1.1 421 ", ""},
+      {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 421 ", ""},
+      {post("/run", host + "Content-Length: 0\r\n", form + smuggled), "HTTP/1.1 400 ", ""},
+      {post("/run", host + "Content-Encoding: gzip\r\n", form + smuggled), "HTTP/1.1 415 ",
+       ""},
+  };
+  for (const refusal& c : cases) {
+    raw_connection connection(service.port(), c.request);
+    std::string answer = connection.answer();
+    EXPECT_EQ(answer.rfind(c.status_line, 0), 0u) << c.request << "\n---\n" << answer;
+    EXPECT_NE(answer.find(c.header), std::string::npos) << c.request;
+    EXPECT_EQ(answer.find("HTTP/1.1", 1), std::string::npos) << "a second answer: " << answer;
+    EXPECT_EQ(answer.substr(answer.size() - 5), "<end>") << "connection left open: " << c.request;
+  }
+  EXPECT_FALSE(fs::exists(scratch_.path() / "ran")) << "a refused request started a run";
+
+  // The form's own post, from the address the browser shows.
+  auto own = service.client()->Post(
+      "/run", {{"Origin", "http://127.0.0.1:" + std::to_string(service.port())}}, form,
+      "application/x-www-form-urlencoded");
+  ASSERT_TRUE(own);
+  EXPECT_EQ(own->status, 200) << own->body;
+}
+
+// The stand-in would run for 30 s; hanging up must stop it long before.
+TEST_F(Service, StopsARunWhoseClientHangsUp) {
+  served_service service(options_with(script("echo $$ > tmp/$1/pid; exec sleep 30\n")));
+  raw_connection connection(service.port(),
+                            "GET " + kRawApiRun + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  pid_t child = 0;
+  for (int i = 0; i < 500 && child == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+    for (const std::string& id : run_dirs()) {
+      std::ifstream(scratch_.path() / "tmp" / id / "pid") >> child;
+    }
+  }
+  ASSERT_GT(child, 0);
+  connection.hang_up();
+  for (int i = 0; i < 1000 && ::kill(child, 0) == 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_NE(::kill(child, 0), 0) << "the run went on after its client hung up";
+  for (int i = 0; i < 500 && !run_dirs().empty(); ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(run_dirs().empty());
 }
 
 TEST_F(Service, RunMatchesADirectRunAndDrawsAChart) {
@@ -352,7 +616,7 @@ TEST_F(Service, RunMatchesADirectRunAndDrawsAChart) {
   auto chart = client->Get(chart_path_in(res->body));
   ASSERT_TRUE(chart);
   EXPECT_EQ(chart->status, 200);
-  EXPECT_EQ(chart->body.substr(0, kPngSignature.size()), kPngSignature);
+  EXPECT_EQ(chart->body.substr(0, kPngStart.size()), kPngStart);
 
   ASSERT_EQ(run_dirs().size(), 1u);
   std::vector<std::string> left;
@@ -385,12 +649,13 @@ TEST_F(Service, ConcurrentRunsEachGetTheirOwnReport) {
   SKIP_UNLESS_PROGRAM_COMPLETE();
   service_options options = options_with(POLYGONS_BINARY);
   options.max_running = 2;
+  options.trusted_proxy = "127.0.0.1";
   served_service service(options);
   const run_request requests[] = {{3, 1.0, 2e5, 11, 0, 0}, {7, 0.5, 1e5, 22, 9, 1}};
   std::vector<std::future<httplib::Result>> answers;
-  for (const run_request& request : requests) {
-    answers.push_back(std::async(std::launch::async, [&service, request] {
-      return service.client()->Get(api_query(request));
+  for (std::size_t i = 0; i < std::size(requests); ++i) {
+    answers.push_back(std::async(std::launch::async, [&service, &requests, i] {
+      return service.client("10.0.1." + std::to_string(i))->Get(api_query(requests[i]));
     }));
   }
   std::set<std::string> charts;
