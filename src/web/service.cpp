@@ -279,7 +279,8 @@ run_outcome web_service::run(const run_request& request, const run_origin& origi
     if (create_run_dir(options_.workdir, id, error)) outcome.id = id;
   }
   if (outcome.id.empty()) {
-    outcome.failure = error;
+    outcome.failure = "its directory could not be created";
+    outcome.diagnostics = error;
     log_failure(outcome);
     return outcome;
   }
@@ -305,7 +306,8 @@ run_outcome web_service::run(const run_request& request, const run_origin& origi
   } else if (ran.exited_ok()) {
     outcome.result = run_outcome::state::finished;
   } else if (!ran.started) {
-    outcome.failure = ran.start_error;
+    outcome.failure = "the program could not be started";
+    outcome.diagnostics = ran.start_error;
   } else if (ran.output_cut) {
     outcome.failure = "the program wrote more output than this server accepts";
   } else if (ran.signal != 0) {

@@ -77,8 +77,9 @@ struct run_outcome {
   state result = state::failed;
   std::string id;
   std::string report;       // standard output of the program
-  std::string diagnostics;  // its standard error (not for the visitor when it failed)
-  std::string failure;      // why it failed, in the service's own words
+  std::string diagnostics;  // its standard error, or why it could not start
+                            // (for the operator only when the run failed)
+  std::string failure;      // why it failed, for the visitor: no paths, no messages
   bool has_chart = false;
   std::string chart_fault;  // why a finished run has no chart
 };

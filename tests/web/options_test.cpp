@@ -12,7 +12,8 @@ TEST(Options, SetsEachValueInEitherForm) {
   ASSERT_TRUE(parse_options({"--port", "9000", "--host=0.0.0.0", "--program", "/p",
                              "--template=/t.gp", "--workdir", "/w", "--time-limit", "5",
                              "--retention=30", "--max-runs", "3", "--queue", "0", "--threads",
-                             "8", "--quiet"},
+                             "8", "--server-name", "Example.org,www.example.org",
+                             "--server-name=[::1]", "--trusted-proxy", "127.0.0.1", "--quiet"},
                             options, help, error))
       << error;
   EXPECT_FALSE(help);
@@ -27,12 +28,18 @@ TEST(Options, SetsEachValueInEitherForm) {
   EXPECT_EQ(options.max_waiting, 0u);
   EXPECT_EQ(options.threads, 8u);
   EXPECT_FALSE(options.log_runs);
+  EXPECT_EQ(options.server_names,
+            (std::vector<std::string>{"Example.org", "www.example.org", "[::1]"}))
+      << "the first --server-name replaces the loopback names, the next adds to it";
+  EXPECT_EQ(options.trusted_proxy, "127.0.0.1");
 }
 
 TEST(Options, RefusesUnknownMissingAndOutOfRangeValues) {
   const std::vector<std::vector<std::string>> cases = {
       {"--colour", "red"}, {"--port"},         {"--port", "65536"}, {"--port", "80x"},
       {"--time-limit", "0"}, {"--retention", "-5"}, {"--threads", "1"}, {"--program="},
+      {"--server-name", "a,,b"}, {"--server-name", "a b"}, {"--server-name="},
+      {"--trusted-proxy="},
   };
   for (const auto& args : cases) {
     service_options options;

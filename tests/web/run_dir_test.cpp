@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <stdexcept>
 
 #include "web_test_support.hpp"
 
@@ -130,6 +131,11 @@ TEST_F(RunDirectory, SweepRemovesOnlyOldIdleRunDirectories) {
   EXPECT_TRUE(fs::exists(workdir() / "tmp" / "manual"));
   EXPECT_TRUE(fs::exists(workdir() / "tmp" / "gnu.png"));
   EXPECT_TRUE(fs::exists(workdir() / "precious"));
+
+  // The sweep runs in a thread of its own: nothing may escape it.
+  EXPECT_EQ(sweep_run_dirs(workdir(), 600s,
+                           [](std::string_view) -> bool { throw std::runtime_error("lock"); }),
+            0u);
 }
 
 }  // namespace

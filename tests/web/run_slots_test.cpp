@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 namespace polygons::web {
@@ -88,6 +89,30 @@ TEST(RunSlots, ManyThreadsNeverExceedTheLimit) {
   for (auto& thread : threads) thread.join();
   EXPECT_LE(most.load(), 3);
   EXPECT_EQ(slots.busy(), 0u);
+}
+
+TEST(Claims, OneHolderPerNameUntilItsScopeEndsEvenByAnException) {
+  claims names;
+  {
+    claim_hold first(names, "10.0.0.1");
+    ASSERT_TRUE(first.held());
+    {
+      claim_hold again(names, "10.0.0.1");
+      EXPECT_FALSE(again.held());
+      claim_hold other(names, "10.0.0.2");
+      EXPECT_TRUE(other.held());
+    }
+    EXPECT_TRUE(names.claimed("10.0.0.1")) << "a refused hold must not release the claim";
+    EXPECT_FALSE(names.claimed("10.0.0.2"));
+  }
+  EXPECT_FALSE(names.claimed("10.0.0.1"));
+
+  try {
+    claim_hold hold(names, "run");
+    throw std::runtime_error("failure during the run");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_FALSE(names.claimed("run")) << "left claimed after an exception";
 }
 
 }  // namespace
