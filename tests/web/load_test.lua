@@ -19,7 +19,8 @@ function request()
   trials = 1000 + 100 * math.random(0, 9)
   seed = math.random(1, 1000000)
   return wrk.format("GET", string.format(
-    "/api/run?sides=%d&radius=1&trials=%d&seed=%d&classes=0&show=0", sides, trials, seed))
+    "/api/run?sides=%d&radius=1&trials=%d&seed=%d&classes=0&show=0", sides, trials, seed),
+    {["X-Real-IP"] = string.format("10.0.%d.1", number)})
 end
 
 local function matches(body)

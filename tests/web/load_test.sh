@@ -18,8 +18,11 @@ template=${TEMPLATE:-examples/template.gp}
 command -v wrk >/dev/null || { echo "load test: wrk is not installed" >&2; exit 77; }
 
 workdir=$(mktemp -d "${TMPDIR:-/tmp}/polygons-web-load-XXXXXX")
+# Each wrk thread is a client of its own (one run at a time per client), named
+# in X-Real-IP as a front server at 127.0.0.1 would.
 "$build/polygons-web" --port 0 --workdir "$workdir" --template "$template" \
-  --retention "$retention" --quiet >"$workdir/server.out" 2>"$workdir/server.err" &
+  --retention "$retention" --trusted-proxy 127.0.0.1 --quiet \
+  >"$workdir/server.out" 2>"$workdir/server.err" &
 server=$!
 trap 'kill "$server" 2>/dev/null || true; rm -rf "$workdir"' EXIT
 
