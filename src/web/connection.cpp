@@ -102,6 +102,16 @@ std::string client_address(std::string_view peer, std::string_view trusted_proxy
   return from_peer;
 }
 
+bool is_ip_address(std::string_view text) {
+  if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
+    text = text.substr(1, text.size() - 2);
+  }
+  std::string address(text);
+  in6_addr binary{};
+  return ::inet_pton(AF_INET, address.c_str(), &binary) == 1 ||
+         ::inet_pton(AF_INET6, address.c_str(), &binary) == 1;
+}
+
 std::string host_name(std::string_view host_and_port) {
   host_and_port = trim(host_and_port);
   if (!host_and_port.empty() && host_and_port.front() == '[') {

@@ -16,6 +16,9 @@ namespace polygons::web {
 std::string client_address(std::string_view peer, std::string_view trusted_proxy,
                            std::string_view real_ip, std::string_view forwarded_for);
 
+// True for an IPv4 or IPv6 address in numeric form ("::1" or "[::1]").
+bool is_ip_address(std::string_view text);
+
 // The host name of a Host header or of an origin's host and port, in lower
 // case and without the port: "Example.org:8080" -> "example.org",
 // "[::1]:80" -> "[::1]".

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <utility>
 
+#include "web/connection.hpp"
+
 namespace polygons::web {
 namespace {
 
@@ -74,7 +76,10 @@ const std::vector<option_rule>& rules() {
        })},
       {"--server-name", add_server_names},
       {"--trusted-proxy",
-       [](service_options& o, const std::string& v) { o.trusted_proxy = v; return !v.empty(); }},
+       [](service_options& o, const std::string& v) {
+         o.trusted_proxy = v;
+         return is_ip_address(v);
+       }},
   };
   return table;
 }

@@ -39,7 +39,7 @@ TEST(Options, RefusesUnknownMissingAndOutOfRangeValues) {
       {"--colour", "red"}, {"--port"},         {"--port", "65536"}, {"--port", "80x"},
       {"--time-limit", "0"}, {"--retention", "-5"}, {"--threads", "1"}, {"--program="},
       {"--server-name", "a,,b"}, {"--server-name", "a b"}, {"--server-name="},
-      {"--trusted-proxy="},
+      {"--trusted-proxy="}, {"--trusted-proxy", "localhost"},
   };
   for (const auto& args : cases) {
     service_options options;
