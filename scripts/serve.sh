@@ -45,7 +45,8 @@ while [ $# -gt 0 ]; do
       value=$2
       shift 2 ;;
     --*=*) value=${option#*=}; option=${option%%=*}; shift ;;
-    *) fail_usage "unknown argument $option" ;;
+    -*) fail_usage "unknown option $option" ;;
+    *) fail_usage "unexpected argument $option" ;;
   esac
   case $option in
     --port) port=$value ;;
@@ -62,6 +63,7 @@ done
 [ -n "$port" ] || fail_usage "--port is required"
 is_number "$port" && [ "$port" -ge 1 ] && [ "$port" -le 65535 ] ||
   fail_usage "bad value for --port: $port"
+port=$((10#$port))
 [[ $host =~ ^[A-Za-z0-9.:-]+$ ]] || fail_usage "bad value for --host: $host"
 is_number "$time_limit" && [ "$time_limit" -ge 1 ] || fail_usage "bad value for --time-limit: $time_limit"
 is_number "$retention" && [ "$retention" -ge 1 ] || fail_usage "bad value for --retention: $retention"
@@ -98,7 +100,7 @@ session_members() {
   done
 }
 
-# Stops both servers: SIGTERM, then after a second SIGKILL to whatever is
+# Stops both servers: SIGTERM, then after 0.8 s SIGKILL to whatever is
 # left in their sessions (a run in progress, its plotting program, nginx's
 # workers).
 microseconds() { echo "${EPOCHREALTIME//[.,]/}"; }
@@ -107,7 +109,7 @@ stop_stack() {
   [ -n "$stopped" ] && return
   stopped=1
   trap '' INT TERM
-  local pid session left deadline=$(($(microseconds) + 1000000))
+  local pid session left deadline=$(($(microseconds) + 800000))
   for pid in $nginx_pid $web_pid; do kill -TERM "$pid" 2>/dev/null; done
   while [ "$(microseconds)" -lt "$deadline" ]; do
     left=""

@@ -305,11 +305,13 @@ def expensive_trials(port):
     return int(0.8 * max(allowed)) if allowed else None
 
 
-def abandon_run(port, trials, after=0.5):
+def abandon_run(port, trials, after=0.5, posing_as=9):
+    """An expensive run whose client hangs up; it claims to forward for another
+    address each time, which the front server must not pass on."""
     sock = socket.create_connection(("127.0.0.1", port), timeout=5, source_address=(ATTACKER, 0))
     sock.sendall(b"GET /api/run?sides=1000&radius=1&trials=%d&seed=1&classes=0 HTTP/1.1\r\n"
-                 b"Host: 127.0.0.1\r\nX-Forwarded-For: 10.9.9.9\r\nX-Real-IP: 10.9.9.9\r\n\r\n"
-                 % trials)
+                 b"Host: 127.0.0.1\r\nX-Forwarded-For: 10.9.9.%d\r\nX-Real-IP: 10.9.9.%d\r\n\r\n"
+                 % (trials, posing_as, posing_as))
     time.sleep(after)
     sock.close()
 
@@ -319,8 +321,8 @@ def check_abandoned_runs(stack, checks):
     checks.expect(trials is not None, "the service names the largest trial count it accepts")
     if trials is None:
         return
-    for _ in range(6):
-        abandon_run(stack.port, trials)
+    for client in range(6):
+        abandon_run(stack.port, trials, posing_as=client)
         time.sleep(0.05)
     started = time.monotonic()
     try:
