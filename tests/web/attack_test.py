@@ -146,8 +146,6 @@ def check_slow_headers(stack, checks, connections, seconds, wrk_seconds):
           f"GET / answered {len(times)} of {len(samples)} probes, median "
           f"{statistics.median(times) if times else 0:.3f} s, max {max(times, default=0):.3f} s; "
           f"peak resident memory {peak_text(peak)}")
-    checks.expect(len(samples) >= seconds / PROBE_INTERVAL * 0.8,
-                  f"GET / probed about every {PROBE_INTERVAL} s ({len(samples)} probes)")
     late = [(taken, status) for taken, status in samples
             if taken is None or taken > PROBE_LIMIT or status != 200]
     checks.expect(not late, f"GET / answers 200 within {PROBE_LIMIT} s throughout "
