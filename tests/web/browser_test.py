@@ -1,16 +1,19 @@
 #!/usr/bin/python3
 """The page in a real browser: headless Chromium, driven by Selenium, opens the
-form, fills and submits it, and finds the report and a chart that has loaded.
+form, fills and submits it, and finds the report and a chart that has loaded,
+through the whole stack as scripts/serve.sh starts it (nginx in front of
+polygons-web). SIGTERM must then stop the stack within 2 s, leaving nothing.
 
-Exits 77 (skipped) when Selenium, Chromium or its driver is missing.
+Exits 77 (skipped) when Selenium, Chromium, its driver or nginx is missing.
 """
 
 import argparse
 import re
 import shutil
-import subprocess
 import sys
 import tempfile
+
+import web_stack
 
 SKIP = 77
 
@@ -30,20 +33,6 @@ CHROMIUM_FLAGS = [
 def skip(reason):
     print(f"skipped: {reason}")
     return SKIP
-
-
-def start_server(args, workdir):
-    server = subprocess.Popen(
-        [args.server, "--port", "0", "--program", args.program,
-         "--template", args.template, "--workdir", workdir, "--quiet"],
-        stdout=subprocess.PIPE, text=True)
-    line = server.stdout.readline()
-    found = re.search(r"(http://\S+/)", line)
-    if not found:
-        server.kill()
-        server.wait()
-        raise RuntimeError(f"server did not start: {line!r}")
-    return server, found.group(1)
 
 
 def open_browser(webdriver, Service, profile):
@@ -111,9 +100,7 @@ def run_checks(driver, By, WebDriverWait, base_url):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--server", required=True)
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--template", required=True)
+    parser.add_argument("--build", required=True, help="directory of polygons and polygons-web")
     args = parser.parse_args()
 
     try:
@@ -125,25 +112,32 @@ def main():
         return skip("python3-selenium is not installed")
     if not shutil.which("chromium") or not shutil.which("chromedriver"):
         return skip("chromium or chromium-driver is not installed")
+    if not web_stack.nginx_installed():
+        return skip("nginx is not installed")
 
-    workdir = tempfile.mkdtemp(prefix="polygons-web-browser-")
     profile = tempfile.mkdtemp(prefix="polygons-web-chromium-")
-    server = driver = None
+    stack = driver = None
     try:
-        server, base_url = start_server(args, workdir)
+        stack = web_stack.start(args.build)
         driver = open_browser(webdriver, Service, profile)
-        failures = run_checks(driver, By, WebDriverWait, base_url)
+        failures = run_checks(driver, By, WebDriverWait, stack.url)
         if failures is None:
             return skip("the program does not write the \" Mode x, y,\" line yet")
+        driver.quit()
+        driver = None
+        seconds = stack.stop()
+        check(seconds is not None and seconds <= 2.0,
+              f"SIGTERM stops the whole stack within 2 s, leaving no process ({seconds})",
+              failures)
+        if failures:
+            print(stack.log_text())
         print("browser test: " + ("passed" if not failures else f"{len(failures)} failures"))
         return 1 if failures else 0
     finally:
         if driver is not None:
             driver.quit()
-        if server is not None:
-            server.terminate()
-            server.wait(timeout=120)
-        shutil.rmtree(workdir, ignore_errors=True)
+        if stack is not None:
+            stack.kill_leftovers()
         shutil.rmtree(profile, ignore_errors=True)
 
 

@@ -1,0 +1,179 @@
+#!/bin/bash
+# Serves the web front end as a public service, in the foreground: nginx (with
+# deploy/nginx.conf.in) on HOST:PORT in front of polygons-web on a free
+# loopback port. Ctrl-C (SIGINT) or SIGTERM stops both within 2 s; when either
+# stops by itself, the other is stopped too and the exit status is 1.
+#
+# Needs the built programs (cmake -S . -B build && cmake --build build) and
+# nginx (scripts/setup.sh installs it). Everything the stack writes, the run
+# directories included, lives in a fresh directory under /tmp that every user
+# can traverse (nginx's workers, which run as nobody when started as root,
+# read the charts from there) and that is removed at the end.
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+usage() {
+  cat <<'EOF'
+Usage: scripts/serve.sh --port P [--host H] [--server-name NAME]... [options]
+  --port P            port nginx listens on (1-65535)
+  --host H            address nginx listens on (default 127.0.0.1)
+  --server-name NAME  host name the service answers for (repeatable, or
+                      comma-separated; default localhost, 127.0.0.1, [::1]
+                      and the --host address); other names get 421
+  --time-limit S      seconds before a run is stopped (default 60)
+  --retention S       seconds a run's chart is kept (default 600)
+  --max-runs N        runs at once (default: one per core)
+  --build DIR         where polygons and polygons-web are (default: build)
+EOF
+}
+
+fail_usage() {
+  echo "serve.sh: $1" >&2
+  usage >&2
+  exit 2
+}
+
+is_number() { [[ $1 =~ ^[0-9]+$ ]] && [ "${#1}" -le 6 ]; }
+
+port="" host=127.0.0.1 names=() time_limit=60 retention=600 max_runs="" build="$root/build"
+while [ $# -gt 0 ]; do
+  option=$1
+  case $option in
+    -h|--help) usage; exit 0 ;;
+    --port|--host|--server-name|--time-limit|--retention|--max-runs|--build)
+      [ $# -ge 2 ] || fail_usage "option $option needs a value"
+      value=$2
+      shift 2 ;;
+    --*=*) value=${option#*=}; option=${option%%=*}; shift ;;
+    -*) fail_usage "unknown option $option" ;;
+    *) fail_usage "unexpected argument $option" ;;
+  esac
+  case $option in
+    --port) port=$value ;;
+    --host) host=$value ;;
+    --server-name) IFS=, read -ra more <<<"$value"; names+=("${more[@]}") ;;
+    --time-limit) time_limit=$value ;;
+    --retention) retention=$value ;;
+    --max-runs) max_runs=$value ;;
+    --build) build=$value ;;
+    *) fail_usage "unknown option $option" ;;
+  esac
+done
+
+[ -n "$port" ] || fail_usage "--port is required"
+is_number "$port" && [ "$port" -ge 1 ] && [ "$port" -le 65535 ] ||
+  fail_usage "bad value for --port: $port"
+port=$((10#$port))
+[[ $host =~ ^[A-Za-z0-9.:-]+$ ]] || fail_usage "bad value for --host: $host"
+is_number "$time_limit" && [ "$time_limit" -ge 1 ] || fail_usage "bad value for --time-limit: $time_limit"
+is_number "$retention" && [ "$retention" -ge 1 ] || fail_usage "bad value for --retention: $retention"
+[ -z "$max_runs" ] || is_number "$max_runs" || fail_usage "bad value for --max-runs: $max_runs"
+if [ ${#names[@]} -eq 0 ]; then
+  names=(localhost 127.0.0.1 "[::1]")
+  case $host in 0.0.0.0|::|127.0.0.1|::1|localhost) ;; *[:]*) names+=("[$host]") ;; *) names+=("$host") ;; esac
+fi
+for name in "${names[@]}"; do
+  [[ $name =~ ^([A-Za-z0-9.-]+|\[[0-9A-Fa-f:.]+\])$ ]] || fail_usage "bad value for --server-name: $name"
+done
+
+for program in polygons polygons-web; do
+  if [ ! -x "$build/$program" ]; then
+    echo "serve.sh: $build/$program is missing; build it first:" \
+      "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build" >&2
+    exit 2
+  fi
+done
+nginx=$(command -v nginx || echo /usr/sbin/nginx)
+[ -x "$nginx" ] || { echo "serve.sh: nginx is not installed (scripts/setup.sh installs it)" >&2; exit 2; }
+
+web_pid="" nginx_pid=""
+runtime=$(mktemp -d /tmp/polygons-serve-XXXXXX) || exit 3
+
+# The live processes (zombies excluded) of session $1.
+session_members() {
+  local stat fields
+  for stat in /proc/[0-9]*/stat; do
+    { read -r fields <"$stat"; } 2>/dev/null || continue
+    fields=${fields##*) }
+    set -- "$1" $fields
+    [ "$2" != Z ] && [ "$5" = "$1" ] && echo "${stat//[^0-9]/}"
+  done
+}
+
+# Stops both servers: SIGTERM, then after 0.8 s SIGKILL to whatever is
+# left in their sessions (a run in progress, its plotting program, nginx's
+# workers).
+microseconds() { echo "${EPOCHREALTIME//[.,]/}"; }
+stopped=""
+stop_stack() {
+  [ -n "$stopped" ] && return
+  stopped=1
+  trap '' INT TERM
+  local pid session left deadline=$(($(microseconds) + 800000))
+  for pid in $nginx_pid $web_pid; do kill -TERM "$pid" 2>/dev/null; done
+  while [ "$(microseconds)" -lt "$deadline" ]; do
+    left=""
+    for session in $nginx_pid $web_pid; do left+=$(session_members "$session"); done
+    [ -z "$left" ] && break
+    sleep 0.05
+  done
+  for session in $nginx_pid $web_pid; do
+    for pid in $(session_members "$session"); do kill -KILL "$pid" 2>/dev/null; done
+  done
+  wait 2>/dev/null
+  rm -rf "$runtime"
+}
+
+trap 'stop_stack; exit 130' INT
+trap 'stop_stack; exit 143' TERM
+trap 'stop_stack' EXIT
+chmod 755 "$runtime"
+mkdir -p "$runtime/nginx" "$runtime/work"
+
+# Each server leads a session of its own, so that a stop reaches every process
+# it started and a Ctrl-C on the terminal reaches only this script.
+web_args=(--host 127.0.0.1 --port 0 --workdir "$runtime/work"
+  --template "$root/examples/template.gp" --time-limit "$time_limit" --retention "$retention"
+  --trusted-proxy 127.0.0.1 --server-name "$(IFS=,; echo "${names[*]}")")
+[ -n "$max_runs" ] && web_args+=(--max-runs "$max_runs")
+setsid "$build/polygons-web" "${web_args[@]}" >"$runtime/web.out" &
+web_pid=$!
+
+upstream=""
+for _ in $(seq 100); do
+  upstream=$(sed -n 's|.*listening on http://\(127\.0\.0\.1:[0-9]*\)/.*|\1|p' "$runtime/web.out")
+  [ -n "$upstream" ] && break
+  kill -0 "$web_pid" 2>/dev/null || break
+  sleep 0.1
+done
+[ -n "$upstream" ] || { echo "serve.sh: polygons-web did not start" >&2; exit 1; }
+
+listen="$host:$port"
+[[ $host == *:* ]] && listen="[$host]:$port"
+sed -e "s|@RUNTIME@|$runtime/nginx|g" -e "s|@RUNS_ROOT@|$runtime/work/tmp|g" \
+  -e "s|@LISTEN@|$listen|g" -e "s|@UPSTREAM@|$upstream|g" \
+  -e "s|@SERVER_NAMES@|${names[*]}|g" -e "s|@RETENTION@|$retention|g" \
+  -e "s|@RUN_READ_TIMEOUT@|$((2 * time_limit + 10))|g" \
+  "$root/deploy/nginx.conf.in" >"$runtime/nginx.conf"
+
+setsid "$nginx" -p "$runtime/nginx/" -c "$runtime/nginx.conf" -e stderr &
+nginx_pid=$!
+
+# nginx writes its pid file once it listens; it gives up on a busy port.
+ready=""
+for _ in $(seq 100); do
+  [ -s "$runtime/nginx/nginx.pid" ] && { ready=1; break; }
+  kill -0 "$nginx_pid" 2>/dev/null || break
+  sleep 0.1
+done
+[ -n "$ready" ] || { echo "serve.sh: nginx did not start on $listen" >&2; exit 1; }
+
+echo "serve.sh: serving http://$listen/ (nginx in front of polygons-web; Ctrl-C stops)"
+
+wait -n "$web_pid" "$nginx_pid"
+if kill -0 "$web_pid" 2>/dev/null; then
+  echo "serve.sh: nginx stopped; stopping polygons-web" >&2
+else
+  echo "serve.sh: polygons-web stopped; stopping nginx" >&2
+fi
+exit 1
