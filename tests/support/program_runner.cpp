@@ -73,6 +73,23 @@ std::string rest_of(int fd) {
   return text;
 }
 
+// The program to start. Dropping to nobody needs a copy that nobody can
+// reach: the build tree may sit below a directory only its owner may enter
+// (a checkout under /root, for one).
+std::string program_for(const run_request& request, const fs::path& streams) {
+  if (!request.as_nobody || geteuid() != 0) return POLYGONS_BINARY;
+  const fs::path dir = streams / "program";
+  const fs::perms open_to_all = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec;
+  fs::create_directories(dir);
+  fs::permissions(streams, open_to_all);
+  fs::permissions(dir, open_to_all);
+  const fs::path copy = dir / "polygons";
+  fs::copy_file(POLYGONS_BINARY, copy, fs::copy_options::overwrite_existing);
+  fs::permissions(copy, open_to_all);
+  return copy.string();
+}
+
 }  // namespace
 
 run_result run_polygons(const run_request& request) {
@@ -93,7 +110,7 @@ run_result run_polygons(const run_request& request) {
   const int out_fd = output_descriptor(request.out, out_file);
   const int err_fd = output_descriptor(request.err, err_file);
 
-  std::vector<std::string> argv_texts{POLYGONS_BINARY};
+  std::vector<std::string> argv_texts{program_for(request, streams)};
   argv_texts.insert(argv_texts.end(), request.args.begin(), request.args.end());
   std::vector<char*> argv = c_strings(argv_texts);
   std::vector<std::string> env_texts = child_environment(request);

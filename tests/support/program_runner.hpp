@@ -38,7 +38,9 @@ struct run_request {
   input_source in = input_source::file;
   bool remove_directory_first = false;  // the working directory is gone when the program starts
   std::uint64_t address_space_limit = 0;  // bytes, 0 for none
-  bool as_nobody = false;  // a test running as root runs the program as user nobody
+  // A test running as root runs the program as user nobody, from a copy
+  // in the streams directory: the working directory must be open to nobody.
+  bool as_nobody = false;
   int time_limit_seconds = 120;
 };
 
