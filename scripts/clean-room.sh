@@ -171,6 +171,7 @@ cleanup() {
   local status=$?
   trap - EXIT INT TERM
   set +e
+  start_clock
   [ -n "$running" ] && kill "$running" 2>/dev/null
   kill_processes_in_root
   local i
@@ -186,6 +187,7 @@ cleanup() {
   else
     rm -rf --one-file-system "$work"
   fi
+  stop_clock "clean-up"
   if [ "${#timings[@]}" -gt 0 ]; then
     say "times:"
     printf '  %s\n' "${timings[@]}"
