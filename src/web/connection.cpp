@@ -89,6 +89,28 @@ bool socket_has_ends(int fd, const std::string& local_addr, int local_port,
          host == remote_addr;
 }
 
+// The first open socket of this process that `wanted` accepts, or -1.
+// Found among the open files of the process: the library hands its sockets
+// neither to request handlers nor to its caller.
+template <typename Predicate>
+int find_own_socket(Predicate wanted) {
+  DIR* fds = ::opendir("/proc/self/fd");
+  if (!fds) return -1;
+  int found = -1;
+  while (const dirent* entry = ::readdir(fds)) {
+    int fd = -1;
+    const char* name = entry->d_name;
+    auto [end, ec] = std::from_chars(name, name + std::strlen(name), fd);
+    if (ec != std::errc() || *end != '\0' || fd == ::dirfd(fds)) continue;
+    if (wanted(fd)) {
+      found = fd;
+      break;
+    }
+  }
+  ::closedir(fds);
+  return found;
+}
+
 }  // namespace
 
 std::string client_address(std::string_view peer, std::string_view trusted_proxy,
@@ -139,21 +161,23 @@ bool is_same_site_origin(std::string_view origin, std::string_view host_header) 
 
 int connection_socket(const std::string& local_addr, int local_port,
                       const std::string& remote_addr, int remote_port) {
-  DIR* fds = ::opendir("/proc/self/fd");
-  if (!fds) return -1;
-  int found = -1;
-  while (const dirent* entry = ::readdir(fds)) {
-    int fd = -1;
-    const char* name = entry->d_name;
-    auto [end, ec] = std::from_chars(name, name + std::strlen(name), fd);
-    if (ec != std::errc() || *end != '\0' || fd == ::dirfd(fds)) continue;
-    if (socket_has_ends(fd, local_addr, local_port, remote_addr, remote_port)) {
-      found = fd;
-      break;
-    }
-  }
-  ::closedir(fds);
-  return found;
+  return find_own_socket([&](int fd) {
+    return socket_has_ends(fd, local_addr, local_port, remote_addr, remote_port);
+  });
+}
+
+int listening_socket(int port) {
+  return find_own_socket([port](int fd) {
+    int listening = 0;
+    socklen_t size = sizeof listening;
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    std::string host;
+    int bound_port = -1;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening &&
+           ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+           endpoint_of(address, length, host, bound_port) && bound_port == port;
+  });
 }
 
 void end_connection(int socket) {

@@ -38,6 +38,9 @@ bool is_same_site_origin(std::string_view origin, std::string_view host_header);
 int connection_socket(const std::string& local_addr, int local_port,
                       const std::string& remote_addr, int remote_port);
 
+// The listening socket of this process on `port`, or -1; found as above.
+int listening_socket(int port);
+
 // Ends the connection on `socket` after the answer already written to it: no
 // more data is sent, and what the client still sends is never read as a
 // further request (the library sees the end of the stream at once).

@@ -151,6 +151,13 @@ void listening_socket_options(int socket) {
   ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
 }
 
+// The library listens with a queue of 5 connections: beyond that the kernel
+// drops a burst of new connections, and their clients try again only a second
+// or more later. Listening again on the bound socket widens the queue.
+void widen_listen_queue(int port) {
+  if (int socket = listening_socket(port); socket >= 0) ::listen(socket, SOMAXCONN);
+}
+
 void set_common_headers(httplib::Response& res) {
   res.set_header("X-Content-Type-Options", "nosniff");
   res.set_header("Content-Security-Policy",
@@ -233,8 +240,11 @@ web_service::~web_service() {
 }
 
 int web_service::bind() {
-  if (options_.port == 0) return server_->bind_to_any_port(options_.host);
-  return server_->bind_to_port(options_.host, options_.port) ? options_.port : -1;
+  const int port = options_.port == 0
+                       ? server_->bind_to_any_port(options_.host)
+                       : (server_->bind_to_port(options_.host, options_.port) ? options_.port : -1);
+  if (port > 0) widen_listen_queue(port);
+  return port;
 }
 
 bool web_service::serve() { return server_->listen_after_bind(); }

@@ -288,6 +288,47 @@ TEST_F(Service, RefusesOversizedRequests) {
   EXPECT_EQ(res->status, 413);
 }
 
+// A burst of connections is queued by the kernel while every thread is busy,
+// not dropped: here nothing accepts at all, so the queue alone holds them.
+TEST_F(Service, QueuesABurstOfConnectionsBeforeAcceptingThem) {
+  service_options options = options_with(script("cat\n"));
+  options.host = "127.0.0.1";
+  options.port = 0;
+  web_service service(options, test_template());
+  const int port = service.bind();
+  ASSERT_GT(port, 0);
+
+  constexpr int kBurst = 64;
+  std::vector<int> sockets;
+  for (int i = 0; i < kBurst; ++i) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockets.push_back(fd);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  // A connection the queue has no room for waits for its second attempt, a
+  // second or more later.
+  const auto deadline = std::chrono::steady_clock::now() + 500ms;
+  int connected = 0;
+  for (int fd : sockets) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd entry{fd, POLLOUT, 0};
+    int error = -1;
+    socklen_t size = sizeof error;
+    if (::poll(&entry, 1, static_cast<int>(std::max<long long>(left.count(), 0))) == 1 &&
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) {
+      ++connected;
+    }
+    ::close(fd);
+  }
+  EXPECT_EQ(connected, kBurst);
+}
+
 TEST_F(Service, StartsTheProgramWithTheRunIdTheParametersAndTheTemplateWithoutUser) {
   ::setenv("USER", "someone", 1);
   const char* threads_before = std::getenv("OMP_NUM_THREADS");
