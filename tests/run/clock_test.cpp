@@ -45,6 +45,19 @@ struct ScriptedClock {
   }
 };
 
+// The lines the second timer call writes, the end report of a run that
+// starts at `start` with tick count `count0` and ends at `end` with `count`.
+std::vector<std::string> end_report(const DateTime& start, const DateTime& end,
+                                    std::int32_t count0, std::int32_t count) {
+  ScriptedClock scripted{{start, end}, {count0, count}};
+  RunClock clock;
+  text::StringSink out;
+  timer(clock, out, scripted.readings());
+  out.clear();
+  timer(clock, out, scripted.readings());
+  return split_lines(out.text());
+}
+
 // year, month, day, UTC minutes, hour, minute, second, millisecond
 constexpr DateTime kStart{2016, 1, 26, 60, 22, 53, 7, 42};
 constexpr DateTime kEnd{2016, 1, 26, 60, 22, 54, 9, 542};
@@ -165,13 +178,7 @@ TEST(Timer, EndLineSeconds) {
       {0, 999999999, "  100000.0", "a long run"},
   };
   for (const Case& c : cases) {
-    ScriptedClock scripted{{kStart, kEnd}, {c.count0, c.count}};
-    RunClock clock;
-    text::StringSink out;
-    timer(clock, out, scripted.readings());
-    out.clear();
-    timer(clock, out, scripted.readings());
-    const std::string end_line = split_lines(out.text()).at(2);
+    const std::string end_line = end_report(kStart, kEnd, c.count0, c.count).at(2);
     EXPECT_EQ(end_line.substr(45, 10), c.field) << c.why;
   }
 }
@@ -212,13 +219,7 @@ TEST(Timer, ElapsedTimeIsTheTrueDurationWhenLocalTimeJumps) {
        " 0d 00h 00m  0.00s", "both set back: never a negative time"},
   };
   for (const Case& c : cases) {
-    ScriptedClock scripted{{c.start, c.end}, {1000, 1000 + c.ticks}};
-    RunClock clock;
-    text::StringSink out;
-    timer(clock, out, scripted.readings());
-    out.clear();
-    timer(clock, out, scripted.readings());
-    const std::vector<std::string> lines = split_lines(out.text());
+    const std::vector<std::string> lines = end_report(c.start, c.end, 1000, 1000 + c.ticks);
     ASSERT_EQ(lines.size(), 4u) << c.why;
     EXPECT_EQ(lines[3], std::string(39, ' ') + c.fields) << c.why;
   }
