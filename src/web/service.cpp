@@ -128,6 +128,11 @@ std::string last_header_value(const httplib::Request& req, const char* name) {
   return count == 0 ? std::string() : req.get_header_value(name, count - 1);
 }
 
+// The socket a request came on; -1 when it cannot be found.
+int socket_of(const httplib::Request& req) {
+  return connection_socket(req.local_addr, req.local_port, req.remote_addr, req.remote_port);
+}
+
 // A page of another site may post the form, but its request names that site
 // in Origin ("null" from an opaque origin) or says so in Sec-Fetch-Site.
 bool comes_from_own_site(const httplib::Request& req) {
@@ -342,7 +347,7 @@ run_origin web_service::origin_of(const httplib::Request& req) const {
   return {client_address(req.remote_addr, options_.trusted_proxy,
                          last_header_value(req, "X-Real-IP"),
                          last_header_value(req, "X-Forwarded-For")),
-          connection_socket(req.local_addr, req.local_port, req.remote_addr, req.remote_port)};
+          socket_of(req)};
 }
 
 page_content web_service::blank_page() const {
@@ -487,7 +492,7 @@ void web_service::install_routes() {
   server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
     if (ends_connection(res)) {
       end_connection(
-          connection_socket(req.local_addr, req.local_port, req.remote_addr, req.remote_port));
+          socket_of(req));
     }
   });
 
