@@ -15,6 +15,7 @@
 #include "graph/data_file.hpp"
 #include "graph/plot_script.hpp"
 #include "text/fixed_text.hpp"
+#include "text/io.hpp"
 
 extern char** environ;
 
@@ -82,14 +83,14 @@ void wait_for_plotter(pid_t child) {
   }
   if (waited < 0) {
     const int err = errno;
-    std::fprintf(stderr, "polygons: cannot learn how gnuplot ended: %s; %s\n",
-                 system_error_text(err).c_str(), kChartNotDrawn);
+    text::warn("cannot learn how gnuplot ended: " + system_error_text(err) + "; " +
+               kChartNotDrawn);
   } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "polygons: gnuplot exited with status %d; %s\n", WEXITSTATUS(status),
-                 kChartNotDrawn);
+    text::warn("gnuplot exited with status " + std::to_string(WEXITSTATUS(status)) + "; " +
+               kChartNotDrawn);
   } else if (WIFSIGNALED(status)) {
-    std::fprintf(stderr, "polygons: gnuplot was ended by signal %d; %s\n", WTERMSIG(status),
-                 kChartNotDrawn);
+    text::warn("gnuplot was ended by signal " + std::to_string(WTERMSIG(status)) + "; " +
+               kChartNotDrawn);
   }
 }
 
@@ -140,8 +141,7 @@ void run_plotter(const std::string& program, const std::string& argument) {
   const int err = posix_spawn(&child, program.c_str(), nullptr, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);
   if (err != 0) {
-    std::fprintf(stderr, "polygons: cannot run %s: %s; %s\n", program.c_str(),
-                 system_error_text(err).c_str(), kChartNotDrawn);
+    text::warn("cannot run " + program + ": " + system_error_text(err) + "; " + kChartNotDrawn);
     return;
   }
   wait_for_plotter(child);
@@ -152,8 +152,7 @@ void make_readable_for_all(const std::string& path) {
   if (::stat(path.c_str(), &info) != 0 ||
       ::chmod(path.c_str(), (info.st_mode & 07777) | S_IRUSR | S_IRGRP | S_IROTH) != 0) {
     const int err = errno;
-    std::fprintf(stderr, "polygons: cannot make %s readable for all: %s\n", path.c_str(),
-                 system_error_text(err).c_str());
+    text::warn("cannot make " + path + " readable for all: " + system_error_text(err));
   }
 }
 

@@ -118,7 +118,7 @@ int run_program(const std::vector<std::string>& args, std::istream& in) {
     return text::kExitOk;
   } catch (const text::FatalError& e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "polygons: %s\n", e.what());
+    text::warn(e.what());
     return e.status();
   }
   return text::kExitOk;

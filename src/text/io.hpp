@@ -26,6 +26,12 @@ class FatalError : public std::runtime_error {
   int status_;
 };
 
+// Writes "polygons: <message>" and a newline to standard error in one write,
+// for warnings that do not stop the run (and for the fatal error's message at
+// the end of main). A failure to write it is ignored: there is nowhere left to
+// report it.
+void warn(std::string_view message);
+
 // An orderly early end (usage reminder, no plotting directive): exit status 0,
 // nothing more written.
 struct RunEnded {};
