@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "run/engine_policy.hpp"
 #include "sim/engine.hpp"
 #include "sim/random.hpp"
 #include "sim/trials.hpp"
@@ -119,7 +120,7 @@ int main(int argc, char** argv) {
   }
   const polygons::sim::KernelSet* kernels = nullptr;
   try {
-    kernels = polygons::sim::engine_options_for_run().kernels;
+    kernels = &polygons::run::kernels_for_run();
   } catch (const std::invalid_argument& e) {
     std::fprintf(stderr, "polygons_bench: %s\n", e.what());
     return 2;

@@ -16,6 +16,7 @@
 #include "graph/graph_job.hpp"
 #include "params/readat.hpp"
 #include "run/clock.hpp"
+#include "run/engine_policy.hpp"
 #include "run/report.hpp"
 #include "sim/engine.hpp"
 #include "sim/histogram.hpp"
@@ -56,11 +57,11 @@ auto with_memory_for(const std::string& what, Allocate allocate) {
   throw text::FatalError("cannot allocate " + what, text::kExitIoFailure);
 }
 
-// The engine options for this run; a POLYGONS_ISA the run cannot honour ends
-// it as bad input.
-sim::EngineOptions engine_options() {
+// The engine settings for this run; a POLYGONS_ISA the run cannot honour
+// ends it as bad input.
+EngineSettings engine_settings() {
   try {
-    return sim::engine_options_for_run();
+    return engine_settings_for_run();
   } catch (const std::invalid_argument& e) {
     throw text::FatalError(e.what(), text::kExitBadInput);
   }
@@ -74,7 +75,7 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   const double perim_max = perimeter_max(p.sides, p.radius);
   write_range_line(out, perim_min, perim_max);
   params::refuse_unusable(p, perim_max);
-  const sim::EngineOptions engine = engine_options();
+  const EngineSettings engine = engine_settings();
   // A long run must not find out only after its trials that it has nowhere
   // to put its files.
   graph::require_writable_directory(workdir);
@@ -85,7 +86,7 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   const sim::TrialResults trials =
       with_memory_for("the work arrays of " + text::i0(p.sides) + " sides", [&] {
         return sim::run_trials(p.sides, p.radius, p.N, sim::K1ST, p.klass, perim_min, perim_max,
-                               classes.count, rng, engine);
+                               classes.count, rng, engine.options);
       });
   write_average_line(out, trials.perim_avg, trials.perim_stdev);
 

@@ -19,20 +19,32 @@
 // - The generator ends N * n draws on, where the loop leaves it.
 
 #include <cstdint>
-#include <optional>
-#include <string_view>
 #include <vector>
 
-#include "sim/kernels.hpp"
+#include "sim/kernel_set.hpp"
 #include "sim/random.hpp"
 #include "sim/trials.hpp"
 
 namespace polygons::sim {
 
+// Where a run tells how far it has got. The engine calls it from one thread
+// at a time: start once before the first trial, update after chunks, finish
+// once after the last trial.
+class ProgressSink {
+ public:
+  virtual ~ProgressSink() = default;
+  virtual void start() = 0;
+  virtual void update(double fraction_done) = 0;
+  virtual void finish() = 0;
+};
+
+// A run takes at most this many threads.
+inline constexpr int kMaxThreads = 1024;
+
 struct EngineOptions {
   int threads = 1;                // worker threads, at least 1
   std::int64_t chunk_trials = 0;  // trials per chunk; 0 = chunk_trials_for(n, N)
-  bool show_progress = false;     // progress line on standard error
+  ProgressSink* progress = nullptr;    // nullptr: no progress told
   const KernelSet* kernels = nullptr;  // nullptr: fastest_kernel_set()
 };
 
@@ -40,23 +52,6 @@ struct EngineOptions {
 // trial, and large enough that a run never has more than a bounded number of
 // chunks (the per-chunk records stay small for any N).
 std::int64_t chunk_trials_for(std::int32_t n, std::int64_t N);
-
-// The thread count named by OMP_NUM_THREADS ("4", or a list "4,2" of which
-// the first counts), or nothing when the text is not a positive whole number.
-std::optional<int> parse_thread_count(std::string_view text);
-
-// The processors this process may run on (which can be fewer than the
-// machine has), or the machine's count when that cannot be asked.
-int available_processors();
-
-// Options for a run of the program: threads from OMP_NUM_THREADS when it is
-// set and valid (a note on standard error when it is set but not valid),
-// otherwise one per processor the process may run on; the kernel set named
-// by POLYGONS_ISA when it is set and not empty, otherwise the fastest this
-// processor can run; the progress line when standard error is a terminal.
-// Throws std::invalid_argument, with a message for the user, when
-// POLYGONS_ISA names no set or one this processor cannot run.
-EngineOptions engine_options_for_run();
 
 // As simulate_class, same arguments and results, as guaranteed above.
 TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k1st,

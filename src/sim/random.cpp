@@ -22,17 +22,6 @@ std::int32_t reduce_seed_word(std::uint32_t word, std::uint32_t modulus) {
   return static_cast<std::int32_t>((word - 1) % modulus + 1);
 }
 
-std::uint64_t power_mod(std::uint64_t base, std::uint64_t exponent, std::uint64_t modulus) {
-  std::uint64_t result = 1;
-  base %= modulus;
-  while (exponent > 0) {
-    if (exponent & 1) result = result * base % modulus;
-    base = base * base % modulus;
-    exponent >>= 1;
-  }
-  return result;
-}
-
 }  // namespace
 
 void for_random_seed_put(SeedState& state, std::span<const std::uint32_t> words) {
@@ -62,12 +51,6 @@ void random_init(SeedState& state, std::int32_t iseed) {
   int count = for_random_seed_bit_size() / 32;
   std::vector<std::uint32_t> words(count > 0 ? count : 0, static_cast<std::uint32_t>(iseed));
   for_random_seed_put(state, words);
-}
-
-SeedState jumped(SeedState state, std::uint64_t steps) {
-  auto s1 = static_cast<std::uint64_t>(state.s1) * power_mod(kA1, steps, kM1) % kM1;
-  auto s2 = static_cast<std::uint64_t>(state.s2) * power_mod(kA2, steps, kM2) % kM2;
-  return SeedState{static_cast<std::int32_t>(s1), static_cast<std::int32_t>(s2)};
 }
 
 }  // namespace polygons::sim

@@ -1,7 +1,8 @@
 #pragma once
 // L'Ecuyer's combined multiplicative congruential generator (CACM 31, 1988):
 // two prime-modulus generators combined by subtraction. Every random number of
-// a run comes from one stream of it, so the results depend on it bit for bit.
+// a run comes from one stream of it (what a run promises about that stream:
+// sim/engine.hpp). Many draws at once: sim/random_lanes.hpp.
 
 #include <cstdint>
 #include <span>
@@ -53,8 +54,29 @@ void for_random_seed_put(SeedState& state);
 // The run's seeding: a non-zero seed gives a reproducible stream, 0 the clock.
 void random_init(SeedState& state, std::int32_t iseed);
 
-// The state `steps` draws after `state`, in O(log steps): each component is
-// multiplicative, so advancing by k is one multiplication by a^k mod m.
-SeedState jumped(SeedState state, std::uint64_t steps);
+// base^exponent mod modulus, by repeated squaring in O(log exponent). Each
+// component of the generator is multiplicative, s' = a s mod m, so k steps on
+// it is s a^k mod m. The modulus must be below 2^32.
+constexpr std::uint64_t power_mod(std::uint64_t base, std::uint64_t exponent,
+                                  std::uint64_t modulus) {
+  std::uint64_t result = 1;
+  base %= modulus;
+  while (exponent > 0) {
+    if (exponent & 1) result = result * base % modulus;
+    base = base * base % modulus;
+    exponent >>= 1;
+  }
+  return result;
+}
+
+// The state `steps` draws after `state`, in O(log steps).
+constexpr SeedState seed_ahead(SeedState state, std::uint64_t steps) {
+  const std::uint64_t s1 = static_cast<std::uint64_t>(state.s1) * power_mod(kA1, steps, kM1) % kM1;
+  const std::uint64_t s2 = static_cast<std::uint64_t>(state.s2) * power_mod(kA2, steps, kM2) % kM2;
+  return SeedState{static_cast<std::int32_t>(s1), static_cast<std::int32_t>(s2)};
+}
+
+// Moves `state` `steps` draws on, as that many calls of next_integer would.
+constexpr void advance(SeedState& state, std::uint64_t steps) { state = seed_ahead(state, steps); }
 
 }  // namespace polygons::sim

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "sim/engine.hpp"
+#include "run/engine_policy.hpp"
 #include "web/connection.hpp"
 #include "web/page.hpp"
 #include "web/run_dir.hpp"
@@ -32,7 +32,7 @@ submitted_fields fields_of(const httplib::Request& req) {
 
 // Cores counted as the program counts them, so that the runs at once share
 // exactly what the program would use alone.
-std::size_t cores() { return static_cast<std::size_t>(std::max(1, sim::available_processors())); }
+std::size_t cores() { return static_cast<std::size_t>(std::max(1, run::available_processors())); }
 
 std::size_t running_limit(const service_options& options) {
   return options.max_running ? options.max_running : cores();

@@ -104,7 +104,10 @@ TEST(JumpAhead, EqualsSteppingOneDrawAtATime) {
         next_integer(stepped);
         ++done;
       }
-      EXPECT_EQ(jumped(start, target), stepped) << "iseed " << iseed << ", steps " << target;
+      EXPECT_EQ(seed_ahead(start, target), stepped) << "iseed " << iseed << ", steps " << target;
+      SeedState moved = start;
+      advance(moved, target);
+      EXPECT_EQ(moved, stepped) << "iseed " << iseed << ", steps " << target;
     }
   }
 }
@@ -112,12 +115,12 @@ TEST(JumpAhead, EqualsSteppingOneDrawAtATime) {
 TEST(JumpAhead, LargeJumpsCompose) {
   const SeedState start = seeded(4711);
   const std::uint64_t a = 5'000'000'000'000ull, b = 123'456'789'012ull;
-  EXPECT_EQ(jumped(jumped(start, a), b), jumped(start, a + b));
+  EXPECT_EQ(seed_ahead(seed_ahead(start, a), b), seed_ahead(start, a + b));
   // Each component returns to itself after its period m - 1.
-  EXPECT_EQ(jumped(start, static_cast<std::uint64_t>(kM1 - 1)).s1, start.s1);
-  EXPECT_EQ(jumped(start, static_cast<std::uint64_t>(kM2 - 1)).s2, start.s2);
+  EXPECT_EQ(seed_ahead(start, static_cast<std::uint64_t>(kM1 - 1)).s1, start.s1);
+  EXPECT_EQ(seed_ahead(start, static_cast<std::uint64_t>(kM2 - 1)).s2, start.s2);
   // The largest jump a run can make (2.33e9 trials of 2^31 - 1 sides) is valid.
-  const SeedState far = jumped(start, 2'330'000'000ull * 2'147'483'647ull);
+  const SeedState far = seed_ahead(start, 2'330'000'000ull * 2'147'483'647ull);
   EXPECT_GE(far.s1, 1);
   EXPECT_GE(far.s2, 1);
 }

@@ -43,7 +43,7 @@ TEST(ReferenceTrials, WorkedRunReproducesEveryFigure) {
 
 TEST(ReferenceTrials, ConsumesExactlyNTimesNDraws) {
   const TrialRun run = reference_run(7, 2.5, 1234, 9, 99);
-  EXPECT_EQ(run.after, jumped(seeded(99), 7 * 1234));
+  EXPECT_EQ(run.after, seed_ahead(seeded(99), 7 * 1234));
 }
 
 TEST(ReferenceTrials, CountsSumToN) {

@@ -18,7 +18,7 @@
 #include <sstream>
 #include <thread>
 
-#include "sim/engine.hpp"
+#include "run/engine_policy.hpp"
 #include "web/page.hpp"
 #include "web/run_dir.hpp"
 #include "web/spawn.hpp"
@@ -360,7 +360,7 @@ TEST_F(Service, StartsTheProgramWithTheRunIdTheParametersAndTheTemplateWithoutUs
   EXPECT_EQ(match[2].str(), fs::canonical(scratch_.path()).string());
   std::string threads;
   std::getline(lines, threads);
-  EXPECT_EQ(threads, "threads=" + std::to_string(sim::available_processors()))
+  EXPECT_EQ(threads, "threads=" + std::to_string(run::available_processors()))
       << "a run alone gets every core";
   std::string rest((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
   EXPECT_EQ(rest, "own-directory\n5\n2.5\n1500000 -3\n12\n1\n" + test_template() +

@@ -7,30 +7,34 @@
 #include <cstddef>
 #include <string>
 
-namespace polygons::sim {
+#include "sim/engine.hpp"
+
+namespace polygons::run {
 
 // The text of the line, e.g. " polygons: 42% of the trials done, about 13 s left".
 std::string progress_text(double fraction_done, double seconds_left);
 
-class ProgressLine {
+// The line of one run, for the engine to drive.
+class ProgressLine : public sim::ProgressSink {
  public:
-  explicit ProgressLine(bool enabled);
+  ProgressLine();
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
-  ~ProgressLine() { clear(); }
+  ~ProgressLine() override { finish(); }
 
+  // Starts the clock of the time left.
+  void start() override;
   // Cheap to call often: the line appears once the run has lasted a second
   // and is refreshed a few times a second.
-  void update(double fraction_done);
+  void update(double fraction_done) override;
   // Removes the line, if one was shown.
-  void clear();
+  void finish() override;
 
  private:
   using Clock = std::chrono::steady_clock;
-  bool enabled_;
   Clock::time_point start_;
   Clock::time_point next_show_;
   std::size_t shown_length_ = 0;
 };
 
-}  // namespace polygons::sim
+}  // namespace polygons::run

@@ -1,9 +1,9 @@
-#include "sim/progress.hpp"
+#include "run/progress.hpp"
 
 #include <cmath>
 #include <cstdio>
 
-namespace polygons::sim {
+namespace polygons::run {
 
 namespace {
 
@@ -30,11 +30,14 @@ std::string progress_text(double fraction_done, double seconds_left) {
          time_left_text(seconds_left);
 }
 
-ProgressLine::ProgressLine(bool enabled)
-    : enabled_(enabled), start_(Clock::now()), next_show_(start_ + kFirstShow) {}
+ProgressLine::ProgressLine() : start_(Clock::now()), next_show_(start_ + kFirstShow) {}
+
+void ProgressLine::start() {
+  start_ = Clock::now();
+  next_show_ = start_ + kFirstShow;
+}
 
 void ProgressLine::update(double fraction_done) {
-  if (!enabled_) return;
   const Clock::time_point now = Clock::now();
   if (now < next_show_) return;
   next_show_ = now + kRefresh;
@@ -48,11 +51,11 @@ void ProgressLine::update(double fraction_done) {
   shown_length_ = length;
 }
 
-void ProgressLine::clear() {
-  if (!enabled_ || shown_length_ == 0) return;
+void ProgressLine::finish() {
+  if (shown_length_ == 0) return;
   std::fprintf(stderr, "\r%*s\r", static_cast<int>(shown_length_), "");
   std::fflush(stderr);
   shown_length_ = 0;
 }
 
-}  // namespace polygons::sim
+}  // namespace polygons::run

@@ -1,0 +1,42 @@
+#pragma once
+// How this process runs the trial engine, decided from its environment: the
+// thread count from OMP_NUM_THREADS or the processors it may run on, the
+// kernel set from POLYGONS_ISA, and a progress line when standard error is a
+// terminal. The engine itself only takes the options.
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "run/progress.hpp"
+#include "sim/engine.hpp"
+
+namespace polygons::run {
+
+// The thread count named by OMP_NUM_THREADS ("4", or a list "4,2" of which
+// the first counts), or nothing when the text is not a positive whole number.
+std::optional<int> parse_thread_count(std::string_view text);
+
+// The processors this process may run on (which can be fewer than the
+// machine has), or the machine's count when that cannot be asked.
+int available_processors();
+
+// The kernel set POLYGONS_ISA names; unset or empty, the fastest this
+// processor can run. Throws std::invalid_argument, with a message for the
+// user, when it names no set or one this processor cannot run.
+const sim::KernelSet& kernels_for_run();
+
+// The engine's options for a run, and the progress line they point to.
+struct EngineSettings {
+  sim::EngineOptions options;
+  std::unique_ptr<ProgressLine> progress;  // when standard error is a terminal
+};
+
+// Options for a run of the program: threads from OMP_NUM_THREADS when it is
+// set and valid (a warning on standard error when it is set but not valid),
+// otherwise one per processor the process may run on; the kernels of
+// kernels_for_run (and its exception); the progress line when standard
+// error is a terminal.
+EngineSettings engine_settings_for_run();
+
+}  // namespace polygons::run

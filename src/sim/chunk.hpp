@@ -1,0 +1,72 @@
+#pragma once
+// One chunk of a run's trials, worked through block by block: draws, sorted
+// draws, sides, perimeters, then the classes and the moments. The engine
+// (sim/engine.hpp) hands chunks to its threads and merges what they return.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "sim/kernel_set.hpp"
+#include "sim/random.hpp"
+#include "sim/sorting.hpp"
+
+namespace polygons::sim {
+
+// Count, mean and sum of squared deviations of a stream of perimeters; two of
+// them merge by the pairwise formula (Chan, Golub and LeVeque).
+struct Moments {
+  double count = 0.0;
+  double mean = 0.0;
+  double squares = 0.0;
+
+  void merge(const Moments& b);
+};
+
+struct ChunkStats {
+  Moments moments;
+  double variance = 0.0;  // of the running recurrence, when the run is one chunk
+};
+
+// What every chunk of a run shares.
+struct RunSetup {
+  std::size_t n = 0;
+  double R = 0.0;
+  double pi = 0.0;
+  double perim_min = 0.0;
+  double class_width = 0.0;
+  std::int32_t k1st = 1;
+  std::int64_t slots = 0;
+  std::int64_t trials = 0;
+  std::int64_t chunk = 0;
+  std::int64_t chunks = 0;
+  // A run of one chunk keeps the running recurrence of the straightforward
+  // loop; longer runs take the moments of each block in two vectorised
+  // passes and merge them.
+  bool running_recurrence = true;
+  SeedState start;
+  const KernelSet* kernels = nullptr;
+  std::int64_t* shared_counts = nullptr;  // set when the threads count into one array
+};
+
+// The work arrays of one thread, allocated before the threads start.
+struct Workspace {
+  Workspace(const RunSetup& run, bool private_counts);
+
+  // About the bytes one workspace takes.
+  static double bytes(const RunSetup& run, bool private_counts);
+
+  std::size_t block_trials;
+  std::vector<std::int32_t> z;
+  std::vector<double> sines;
+  std::vector<double> perimeters;  // two blocks: the current and the previous one
+  std::vector<double> positions;
+  BucketSort bucket;               // for polygons too large for sort_few
+  std::vector<std::int64_t> counts;  // the thread's own class counts, when it has them
+};
+
+// The trials of chunk c, counted into the workspace's counts or the shared
+// ones.
+ChunkStats run_chunk(std::int64_t c, const RunSetup& run, Workspace& w);
+
+}  // namespace polygons::sim

@@ -1,0 +1,38 @@
+#pragma once
+// The inner loops of the trial engine for one instruction set, as a table of
+// functions. A run takes one set for all its trials, chosen once before the
+// first trial (EngineOptions::kernels); which set it takes does not change
+// its results (sim/engine.hpp).
+
+#include <span>
+#include <string_view>
+
+#include "sim/random_lanes.hpp"
+#include "sim/sine_and_moments.hpp"
+#include "sim/sorting.hpp"
+
+namespace polygons::sim {
+
+struct KernelSet {
+  const char* name;  // "avx512", "avx2" or "generic"
+  DrawLanes draw_lanes;
+  SortFew sort_few;
+  GapsOfSmallPolygons gaps_of_small_polygons;
+  BlockMoments block_moments;
+  SinPiTurns sin_pi_turns;
+};
+
+// Every set built into the program, the fastest first, whether this
+// processor can run it or not; the last, "generic", runs everywhere.
+std::span<const KernelSet> kernel_sets();
+
+// Whether this processor (and its operating system) can run `set`.
+bool runs_here(const KernelSet& set);
+
+// The fastest set this processor can run, found on the first call.
+const KernelSet& fastest_kernel_set();
+
+// The set called `name`, or nullptr when there is none by that name.
+const KernelSet* kernel_set_named(std::string_view name);
+
+}  // namespace polygons::sim

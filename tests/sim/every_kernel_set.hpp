@@ -1,0 +1,28 @@
+#pragma once
+// Tests that run once per kernel set built into the program (TEST_P on
+// EveryKernelSet, instantiated in kernel_set_test.cpp), skipped, saying so,
+// for a set this processor cannot run.
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+
+#include "sim/kernel_set.hpp"
+
+namespace polygons::sim::simtest {
+
+class EveryKernelSet : public ::testing::TestWithParam<const KernelSet*> {
+ protected:
+  void SetUp() override {
+    if (!runs_here(set())) {
+      GTEST_SKIP() << "this processor cannot run the " << set().name << " kernels";
+    }
+  }
+  const KernelSet& set() const { return *GetParam(); }
+  const KernelSet& generic() const { return *kernel_set_named("generic"); }
+};
+
+inline std::uint64_t bits(double x) { return std::bit_cast<std::uint64_t>(x); }
+
+}  // namespace polygons::sim::simtest
