@@ -1,6 +1,7 @@
 // Times the straightforward trial loop and the trial engine on the same
 // inputs, on one thread and on all threads, and prints trials per second and
-// the ratios. Each figure is the best of three runs of about the given
+// the ratios; and, on one thread, short runs of one chunk each, which keep
+// the running recurrence (sim/engine.hpp) instead of the chunks' moments. Each figure is the best of three runs of about the given
 // length. The engine uses the kernel set POLYGONS_ISA names, as the program
 // does, or the fastest. Usage: polygons_bench [seconds per run, default 1]
 
@@ -110,6 +111,22 @@ Runner engine_runner(int threads, const polygons::sim::KernelSet* kernels) {
   };
 }
 
+// Runs of one chunk each, `N` trials in all.
+Runner one_chunk_runner(const polygons::sim::KernelSet* kernels) {
+  return [kernels](std::int32_t sides, std::int64_t N) {
+    const std::int64_t chunk = polygons::sim::chunk_trials_for(sides, 1);
+    for (std::int64_t done = 0; done < N; done += chunk) {
+      SeedState rng;
+      polygons::sim::random_init(rng, kSeed);
+      std::vector<std::int64_t> counts;
+      EngineOptions options;
+      options.kernels = kernels;
+      polygons::sim::run_trials(sides, 1.0, std::min(chunk, N - done), K1ST, kClasses, 0.0,
+                                perimeter_max(sides), counts, rng, options);
+    }
+  };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,21 +147,24 @@ int main(int argc, char** argv) {
       "trials per second; reference = straightforward loop on 1 thread; %d hardware threads; "
       "%s kernels\n",
       all, kernels->name);
-  std::printf("%6s %12s %12s %12s %10s %10s %10s %8s\n", "sides", "reference", "engine 1",
-              "engine all", "1/ref", "all/ref", "all/1", "cores");
+  std::printf("%6s %12s %12s %12s %10s %10s %10s %8s %12s\n", "sides", "reference", "engine 1",
+              "engine all", "1/ref", "all/ref", "all/1", "cores", "1 chunk");
   for (std::int32_t sides : {3, 10, 30, 100, 1000}) {
     const Rate ref = rate_of(reference_runner(), sides, target);
     const Rate one = rate_of(engine_runner(1, kernels), sides, target);
     const Rate many = rate_of(engine_runner(all, kernels), sides, target);
-    std::printf("%6d %12.4g %12.4g %12.4g %10.1f %10.1f %10.2f %8.2f\n", sides,
+    const Rate short_runs = rate_of(one_chunk_runner(kernels), sides, target);
+    std::printf("%6d %12.4g %12.4g %12.4g %10.1f %10.1f %10.2f %8.2f %12.4g\n", sides,
                 ref.trials_per_second, one.trials_per_second, many.trials_per_second,
                 one.trials_per_second / ref.trials_per_second,
                 many.trials_per_second / ref.trials_per_second,
-                many.trials_per_second / one.trials_per_second, many.cores);
+                many.trials_per_second / one.trials_per_second, many.cores,
+                short_runs.trials_per_second);
     std::fflush(stdout);
   }
   std::printf(
       "cores: processor time over wall time of the all-threads run; below the thread\n"
-      "count, the machine was busy with other work and the all-thread figures are low.\n");
+      "count, the machine was busy with other work and the all-thread figures are low.\n"
+      "1 chunk: engine on one thread, in runs of one chunk each.\n");
   return 0;
 }

@@ -33,8 +33,8 @@ Workspace::Workspace(const RunSetup& run, bool private_counts)
     : block_trials(std::max<std::size_t>(1, kBlockDraws / run.n)),
       z(block_trials * run.n),
       sines(block_trials * run.n),
-      perimeters(2 * block_trials),
-      positions(2 * block_trials) {
+      perimeters(block_trials),
+      positions(block_trials) {
   if (run.n > kSortFewMax) bucket = bucket_sort_for(run.n);
   if (private_counts) counts.assign(static_cast<std::size_t>(run.slots), 0);
 }
@@ -86,78 +86,57 @@ void count_trial(std::int64_t slot, Workspace& w, const RunSetup& run) {
   }
 }
 
-// The trials of one block go through three stages: draws, sorted draws to
-// perimeters, and the statistics. The running recurrence is one long chain of
-// dependent divisions, so the statistics of the previous block are taken
-// inside the sorting loop of the current one, where the processor overlaps
-// the two.
-struct BlockBuffers {
-  double* perimeters;
-  double* positions;
-};
-
 struct ChunkAccount {
   RunningStats running;
   Moments moments;
 };
 
-template <bool Running>
-inline void account_trial(double perimeter, double position, const RunSetup& run, Workspace& w,
-                          ChunkAccount& account) {
-  count_trial(static_cast<std::int64_t>(position) - run.k1st, w, run);
-  if constexpr (Running) account.running.add(perimeter);
-}
-
-// Sorted draws to perimeters for `block` trials of n vertices, accounting
-// the `pending` trials of the previous block on the way; a fixed vertex count
-// (Sides > 0) lets the compiler unroll the small polygons.
-template <std::size_t Sides, bool Running>
-void perimeters_of_block(std::size_t block, std::size_t n, const RunSetup& run, Workspace& w,
-                         BlockBuffers current, std::size_t pending, BlockBuffers previous,
-                         ChunkAccount& account) {
+// Sorted draws to perimeters and class positions for `block` trials of n
+// vertices; a fixed vertex count (Sides > 0) lets the compiler unroll the
+// small polygons.
+template <std::size_t Sides>
+void perimeters_of_block(std::size_t block, std::size_t n, const RunSetup& run, Workspace& w) {
   if constexpr (Sides > 0) n = Sides;
   const double scale_factor = scale();
-  std::size_t t = 0;
   if constexpr (Sides > 0) {
     run.kernels->gaps_of_small_polygons(w.z.data(), block, n, scale_factor, w.sines.data());
   } else {
-    const std::size_t both = std::min(block, pending);
-    for (; t < both; ++t) {
+    for (std::size_t t = 0; t < block; ++t) {
       std::int32_t* z = w.z.data() + t * n;
       sort_draws(z, n, run, w);
       gaps_of(z, n, scale_factor, w.sines.data() + t * n);
-      account_trial<Running>(previous.perimeters[t], previous.positions[t], run, w, account);
-    }
-    for (std::size_t u = t; u < block; ++u) {
-      std::int32_t* z = w.z.data() + u * n;
-      sort_draws(z, n, run, w);
-      gaps_of(z, n, scale_factor, w.sines.data() + u * n);
     }
   }
-  for (; t < pending; ++t) {
-    account_trial<Running>(previous.perimeters[t], previous.positions[t], run, w, account);
-  }
-  if (block == 0) return;
-
   run.kernels->sin_pi_turns(w.sines.data(), block * n, run.pi);
-  for (t = 0; t < block; ++t) {
-    current.perimeters[t] = (2.0 * sum_of_sides(w.sines.data() + t * n, n)) * run.R;
+  for (std::size_t t = 0; t < block; ++t) {
+    w.perimeters[t] = (2.0 * sum_of_sides(w.sines.data() + t * n, n)) * run.R;
   }
   // The class positions k1st + (P - perim_min) / width, kept inside the
   // array as class_slot_of does; a loop of its own so that the divisions run
   // side by side.
   const double first = static_cast<double>(run.k1st);
   const double last = first + static_cast<double>(run.slots - 1);
-  for (t = 0; t < block; ++t) {
-    double position = first + (current.perimeters[t] - run.perim_min) / run.class_width;
+  for (std::size_t t = 0; t < block; ++t) {
+    double position = first + (w.perimeters[t] - run.perim_min) / run.class_width;
     position = position >= first ? position : first;
     position = position < last ? position : last;
-    current.positions[t] = position;
+    w.positions[t] = position;
+  }
+}
+
+// The block's trials into the class counts, and its perimeters into the
+// running recurrence or the chunk's moments.
+template <bool Running>
+void account_for_block(std::size_t block, const RunSetup& run, Workspace& w,
+                       ChunkAccount& account) {
+  for (std::size_t t = 0; t < block; ++t) {
+    count_trial(static_cast<std::int64_t>(w.positions[t]) - run.k1st, w, run);
+    if constexpr (Running) account.running.add(w.perimeters[t]);
   }
   if constexpr (!Running) {
     Moments moments;
     moments.count = static_cast<double>(block);
-    run.kernels->block_moments(current.perimeters, block, moments.mean, moments.squares);
+    run.kernels->block_moments(w.perimeters.data(), block, moments.mean, moments.squares);
     account.moments.merge(moments);
   }
 }
@@ -165,30 +144,25 @@ void perimeters_of_block(std::size_t block, std::size_t n, const RunSetup& run, 
 template <bool Running>
 void run_blocks(SeedState state, std::int64_t trials, const RunSetup& run, Workspace& w,
                 ChunkAccount& account) {
-  const std::size_t size = w.block_trials;
-  BlockBuffers current{w.perimeters.data(), w.positions.data()};
-  BlockBuffers previous{w.perimeters.data() + size, w.positions.data() + size};
-  std::size_t pending = 0;
-  while (trials > 0 || pending > 0) {
-    const std::size_t block =
-        static_cast<std::size_t>(std::min<std::int64_t>(trials, static_cast<std::int64_t>(size)));
+  while (trials > 0) {
+    const std::size_t block = static_cast<std::size_t>(
+        std::min<std::int64_t>(trials, static_cast<std::int64_t>(w.block_trials)));
     draw_integers(*run.kernels, state, w.z.data(), block * run.n);
     switch (run.n) {
       case 2:
-        perimeters_of_block<2, Running>(block, run.n, run, w, current, pending, previous, account);
+        perimeters_of_block<2>(block, run.n, run, w);
         break;
       case 3:
-        perimeters_of_block<3, Running>(block, run.n, run, w, current, pending, previous, account);
+        perimeters_of_block<3>(block, run.n, run, w);
         break;
       case 4:
-        perimeters_of_block<4, Running>(block, run.n, run, w, current, pending, previous, account);
+        perimeters_of_block<4>(block, run.n, run, w);
         break;
       default:
-        perimeters_of_block<0, Running>(block, run.n, run, w, current, pending, previous, account);
+        perimeters_of_block<0>(block, run.n, run, w);
         break;
     }
-    std::swap(current, previous);
-    pending = block;
+    account_for_block<Running>(block, run, w, account);
     trials -= static_cast<std::int64_t>(block);
   }
 }

@@ -59,7 +59,7 @@ struct Workspace {
   std::size_t block_trials;
   std::vector<std::int32_t> z;
   std::vector<double> sines;
-  std::vector<double> perimeters;  // two blocks: the current and the previous one
+  std::vector<double> perimeters;
   std::vector<double> positions;
   BucketSort bucket;               // for polygons too large for sort_few
   std::vector<std::int64_t> counts;  // the thread's own class counts, when it has them

@@ -9,7 +9,7 @@
 //   depend on the number of threads; chunk c starts its own copy of the
 //   generator at draw c * chunk * n of the one stream, and the chunks are
 //   merged in chunk order. Every instruction set performs the same IEEE
-//   operations in the same order.
+//   operations in the same order (how: sim/sine_and_moments.hpp).
 // - Against simulate_class, the straightforward loop, the draws are the same
 //   and the figures are equal within rounding, not to the last bit: the
 //   engine measures a side as 2 sin(pi * gap) where the loop takes the

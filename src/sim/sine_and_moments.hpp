@@ -1,10 +1,10 @@
 #pragma once
 // The floating-point inner loops of the engine: sines of the sides, the sum
-// of a polygon's sides, and the moments of a block of perimeters. Every
-// instruction set performs the same IEEE operations in the same order (sums
-// in fixed partial sums whatever the vector width, no fused multiply-add:
-// the library is built with -ffp-contract=off), which is what keeps the
-// figures of a run independent of the set (sim/engine.hpp).
+// of a polygon's sides, and the moments of a block of perimeters. So that
+// every instruction set gives the same figures (sim/engine.hpp), sums go
+// through fixed partial sums whatever the vector width, and the library is
+// built with -ffp-contract=off: no multiply and add fused into one
+// instruction (AVX-512 has one).
 
 #include <cstddef>
 
