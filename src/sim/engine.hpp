@@ -27,9 +27,9 @@
 
 namespace polygons::sim {
 
-// Where a run tells how far it has got. The engine calls it from one thread
-// at a time: start once before the first trial, update after chunks, finish
-// once after the last trial.
+// Where a run tells how far it has got. The engine calls it only from the
+// thread that called run_trials: start once before the first trial, update
+// after some chunks, finish once after the last trial.
 class ProgressSink {
  public:
   virtual ~ProgressSink() = default;
