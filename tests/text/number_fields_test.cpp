@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "text/line.hpp"
+#include "text/number_fields.hpp"
 
 namespace polygons::text {
 namespace {
