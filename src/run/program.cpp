@@ -8,6 +8,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
@@ -89,15 +90,12 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
       });
   write_average_line(out, trials.perim_avg, trials.perim_stdev);
 
-  sim::finish_class(p.N, trials.class_width, sim::K1ST, p.klass, classes.count, classes.density,
-                    classes.cumul);
-  sim::class_centres(trials.class_width, sim::K1ST, p.klass, classes.centre);
-  sim::result_z(classes.density, classes.cumul, classes.result_z);
-  const sim::Mode mode = sim::find_mode(classes.count, classes.result_z, classes.centre);
-  write_mode_line(out, mode.x, mode.y);
+  const sim::FinishedHistogram histogram = sim::finish_histogram(
+      std::move(classes), p.N, trials.class_width, sim::K1ST, p.klass);
+  write_mode_line(out, histogram.mode.x, histogram.mode.y);
 
-  graph::www_graph(workdir, p.ishow, sim::K1ST, p.klass, sim::kResultRows, classes.centre,
-                   classes.result_z, in, out);
+  graph::www_graph(workdir, p.ishow, sim::K1ST, p.klass, sim::kResultRows, histogram.centre,
+                   histogram.result_z, in, out);
 }
 
 }  // namespace
