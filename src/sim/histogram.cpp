@@ -45,15 +45,6 @@ void class_centres(double class_width, std::int32_t k1st, std::int32_t klass,
   }
 }
 
-void result_z(const std::vector<double>& class_density, const std::vector<double>& class_cumul,
-              std::vector<double>& z) {
-  z.resize(2 * class_density.size());
-  for (std::size_t k = 0; k < class_density.size(); ++k) {
-    z[2 * k] = class_density[k];
-    z[2 * k + 1] = class_cumul[k];
-  }
-}
-
 Mode find_mode(const std::vector<std::int64_t>& class_count, const std::vector<double>& result_z,
                const std::vector<double>& class_centre) {
   Mode mode;
@@ -82,6 +73,15 @@ ClassArrays allocate_class_arrays(std::int32_t k1st, std::int32_t klass) {
   arrays.centre.resize(classes);
   arrays.result_z.resize(2 * classes);
   return arrays;
+}
+
+void result_z(const std::vector<double>& class_density, const std::vector<double>& class_cumul,
+              std::vector<double>& z) {
+  z.resize(2 * class_density.size());
+  for (std::size_t k = 0; k < class_density.size(); ++k) {
+    z[2 * k] = class_density[k];
+    z[2 * k + 1] = class_cumul[k];
+  }
 }
 
 FinishedHistogram finish_histogram(ClassArrays classes, std::int64_t N, double class_width,

@@ -23,6 +23,11 @@ ClassArrays allocate_class_arrays(std::int32_t k1st, std::int32_t klass);
 // Number of result vectors handed to the graph job: density and cumulative fraction.
 inline constexpr std::int32_t kResultRows = 2;
 
+// The result vectors, class by class: element 2k of `z` is the density of
+// class k1st + k, element 2k + 1 its cumulative fraction.
+void result_z(const std::vector<double>& class_density, const std::vector<double>& class_cumul,
+              std::vector<double>& z);
+
 struct Mode {
   double x = 0.0;  // centre of the modal class
   double y = 0.0;  // its density (row 1 of `result_z`)
@@ -40,8 +45,7 @@ struct FinishedHistogram : ClassArrays {
 // - cumul: 0 for the first class, then the running sum of the later counts,
 //   divided by N;
 // - centre: (K - 0.5) * width, the midpoint of class K;
-// - result_z: element 2k the density of class k1st + k, element 2k + 1 its
-//   cumulative fraction;
+// - result_z: as `result_z` above;
 // - mode: the lowest-numbered class with the largest count. With a positive
 //   width that is the class of the largest density; with a negative radius
 //   the width and every density are negative, and the largest density would
