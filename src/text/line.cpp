@@ -18,13 +18,8 @@ Line& Line::col(int column) {
   return *this;
 }
 
-// Blanks overwrite like any other item.
 Line& Line::blanks(int count) {
-  const std::size_t end = pos_ + static_cast<std::size_t>(std::max(count, 0));
-  std::string& line = lines_.back();
-  if (line.size() < end) line.resize(end, ' ');
-  std::fill(line.begin() + static_cast<std::ptrdiff_t>(pos_), line.begin() + static_cast<std::ptrdiff_t>(end), ' ');
-  pos_ = end;
+  put(std::string(static_cast<std::size_t>(std::max(count, 0)), ' '));
   return *this;
 }
 

@@ -246,7 +246,7 @@ std::string format_E(double value, int width, int decimals) {
 std::string format_G(double value, int width, int digits) {
   if (!std::isfinite(value)) return special_field(value, width);
   digits = std::clamp(digits, 1, 99);
-  int decimals = digits - 1;
+  int decimals = digits - 1;  // zero's own form
   if (value != 0.0) {
     const int exponent = layout_exponent(std::fabs(value), digits);
     if (exponent < -1 || exponent >= digits) return format_E(value, width, digits);
