@@ -127,6 +127,13 @@ std::string render_page(const page_content& content) {
   if (!content.report.empty()) {
     html += "<h2>Report</h2>\n<pre id=\"report\">" + html_escape(content.report) + "</pre>\n";
   }
+  if (!content.exact_answer.empty()) {
+    html += "<h2>Exact answer</h2>\n<div id=\"exact\">\n";
+    for (const std::string& sentence : content.exact_answer) {
+      html += "<p>" + html_escape(sentence) + "</p>\n";
+    }
+    html += "</div>\n";
+  }
   if (!content.diagnostics.empty()) {
     html += "<h2>Messages</h2>\n<pre id=\"diagnostics\">" + html_escape(content.diagnostics) +
             "</pre>\n";

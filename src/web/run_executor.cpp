@@ -1,10 +1,12 @@
 #include "web/run_executor.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 
 #include "sim/engine.hpp"
+#include "web/plot_template.hpp"
 #include "web/run_dir.hpp"
 #include "web/spawn.hpp"
 
@@ -26,6 +28,7 @@ std::vector<std::string> child_environment(const service_options& options) {
   std::vector<std::string> environment = environment_without({"USER", "OMP_NUM_THREADS"});
   const std::size_t threads = std::max<std::size_t>(1, cores() / running_limit(options));
   environment.push_back("OMP_NUM_THREADS=" + std::to_string(threads));
+  environment.push_back("POLYGONS_RESULTS=1");
   return environment;
 }
 
@@ -85,6 +88,35 @@ void classify_end(const spawn_result& ran, run_outcome& outcome) {
   }
 }
 
+// A finished run's results, which no file of the run keeps afterwards. Empty,
+// with why in `fault`, when missing, malformed, or of other parameters than
+// those asked for.
+std::optional<run_results> take_results(const fs::path& workdir, std::string_view id,
+                                        const run_request& request, std::string& fault) {
+  std::string error;
+  std::optional<std::string> text = read_run_file(workdir, id, kResultsName, kMaxResultsBytes, error);
+  remove_run_file(workdir, id, kResultsName);
+  run_results results;
+  if (!text) {
+    fault = std::string(kResultsName) + ": " + error;
+  } else if (!parse_results(*text, results, error)) {
+    fault = std::string(kResultsName) + ": " + error;
+  } else if (results.sides != request.sides ||
+             !(std::fabs(results.radius - request.radius) <= 1e-12 * request.radius) ||
+             results.show != request.show ||
+             (request.classes > 0 && results.classes != request.classes)) {
+    fault = std::string(kResultsName) + ": the parameters are not those of the run";
+  } else {
+    return results;
+  }
+  return std::nullopt;
+}
+
+void log_results_fault(const run_outcome& outcome) {
+  std::fprintf(stderr, "polygons-web: run %s has no results: %s\n", outcome.id.c_str(),
+               outcome.results_fault.c_str());
+}
+
 }  // namespace
 
 int http_status(run_outcome::state state) {
@@ -131,8 +163,10 @@ run_executor::run_executor(service_options options, std::string plot_template)
   }
 }
 
-run_outcome run_executor::run(const run_request& request, const run_origin& origin) {
+run_outcome run_executor::run(const run_request& request, const run_origin& origin,
+                              results_need need) {
   run_outcome outcome;
+  outcome.exact = sim::exact_perimeter_moments(request.sides, request.radius);
   std::optional<claim_hold> client;
   if (!origin.client.empty()) {
     client.emplace(clients_, origin.client);
@@ -166,7 +200,7 @@ run_outcome run_executor::run(const run_request& request, const run_origin& orig
   child.args = {outcome.id};
   child.cwd = options_.workdir;
   child.environment = child_environment_;
-  child.input = parameter_lines(request) + plot_template_;
+  child.input = parameter_lines(request) + with_exact_mean_line(plot_template_, outcome.exact.mean);
   child.time_limit = options_.time_limit;
   child.client_socket = origin.client_socket;
   spawn_result ran = run_child(child);
@@ -175,6 +209,18 @@ run_outcome run_executor::run(const run_request& request, const run_origin& orig
   outcome.diagnostics = std::move(ran.err);
   classify_end(ran, outcome);
 
+  if (outcome.result == run_outcome::state::finished) {
+    outcome.results = take_results(options_.workdir, outcome.id, request, outcome.results_fault);
+  }
+  if (outcome.result == run_outcome::state::finished && !outcome.results) {
+    if (need == results_need::required) {
+      outcome.result = run_outcome::state::failed;
+      outcome.failure = "its results could not be read";
+      outcome.diagnostics = outcome.results_fault + "\n" + outcome.diagnostics;
+    } else {
+      log_results_fault(outcome);
+    }
+  }
   if (outcome.result == run_outcome::state::finished) {
     outcome.chart_fault = chart_fault(options_.workdir, outcome.id);
     outcome.has_chart = outcome.chart_fault.empty();

@@ -2,16 +2,21 @@
 // Runs of the program for the service, with no knowledge of HTTP. Admission
 // (a slot, at most one run in flight for each client), a fresh run id and
 // directory, the program started there on the parameter lines and the
-// plotting template, the way it ended told apart, and the chart checked. A
-// run without a chart leaves no directory behind. One log line per run, and
-// the program's messages of a failed run, go to standard error.
+// plotting template (with the exact mean marked), the way it ended told
+// apart, its results file read and removed, and the chart checked. A run
+// without a chart leaves no directory behind. One log line per run, the
+// program's messages of a failed run and why a finished run has no results
+// go to standard error.
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "sim/exact_moments.hpp"
 #include "web/fields.hpp"
+#include "web/results_file.hpp"
 #include "web/run_slots.hpp"
 #include "web/service_options.hpp"
 
@@ -34,7 +39,13 @@ struct run_outcome {
   std::string failure;      // why it failed, for the visitor: no paths, no messages
   bool has_chart = false;
   std::string chart_fault;  // why a finished run has no chart
+  sim::PerimeterMoments exact;          // for the sides and radius asked for
+  std::optional<run_results> results;  // the program's figures of a finished run
+  std::string results_fault;           // why a finished run has none
 };
+
+// Whether a run is of use without the program's results file.
+enum class results_need { optional, required };
 
 // The status of the answer to an outcome (499 for a client that hung up, as
 // front servers log it).
@@ -60,8 +71,11 @@ class run_executor {
   // lines on every run's standard input.
   run_executor(service_options options, std::string plot_template);
 
-  // One run, waiting for a slot when needed.
-  run_outcome run(const run_request& request, const run_origin& origin);
+  // One run, waiting for a slot when needed. When the results are required,
+  // a finished run without them (missing, malformed, or not of this request)
+  // is a failed run.
+  run_outcome run(const run_request& request, const run_origin& origin,
+                  results_need need = results_need::optional);
 
   // True while the run with this id is in progress: its directory stays.
   bool in_progress(std::string_view id) const { return active_ids_.claimed(id); }

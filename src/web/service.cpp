@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 
 #include "web/connection.hpp"
+#include "web/exact_comparison.hpp"
 #include "web/request_checks.hpp"
+#include "web/run_answers.hpp"
 #include "web/run_dir.hpp"
 
 namespace polygons::web {
@@ -15,9 +17,31 @@ namespace {
 
 const char kTextType[] = "text/plain; charset=utf-8";
 const char kHtmlType[] = "text/html; charset=utf-8";
+const char kJsonType[] = "application/json";
+const char kCsvType[] = "text/csv; charset=utf-8";
 
 submitted_fields fields_of(const httplib::Request& req) {
   return submitted_fields(req.params.begin(), req.params.end());
+}
+
+// The sentences under the report: the exact answer, and beside it the run
+// when its figures are known.
+std::vector<std::string> exact_answer_of(const run_outcome& outcome) {
+  if (!outcome.results) return {exact_sentence(outcome.exact)};
+  return comparison_sentences(*outcome.results,
+                              compare_with_exact(*outcome.results, outcome.exact));
+}
+
+// The answer to a finished run in JSON or CSV, which has its results.
+void set_figures(httplib::Response& res, answer_format format, const run_outcome& outcome) {
+  const run_results& results = *outcome.results;
+  if (format == answer_format::csv) {
+    res.set_content(csv_answer(results), kCsvType);
+    return;
+  }
+  res.set_content(json_answer(results, compare_with_exact(results, outcome.exact),
+                              outcome.has_chart ? chart_url(outcome.id) : "", outcome.report),
+                  kJsonType);
 }
 
 service_options with_absolute_paths(service_options options) {
@@ -97,6 +121,7 @@ void web_service::answer_form_run(const httplib::Request& req, httplib::Response
     res.set_header("Retry-After", std::to_string(kRetryAfterSeconds));
   }
   page.report = outcome.report;
+  if (outcome.result == run_outcome::state::finished) page.exact_answer = exact_answer_of(outcome);
   if (outcome.result == run_outcome::state::failed) {
     page.error = outcome_message(outcome, options_.time_limit);
   } else if (outcome.result != run_outcome::state::finished) {
@@ -114,16 +139,20 @@ void web_service::answer_form_run(const httplib::Request& req, httplib::Response
 void web_service::answer_api_run(const httplib::Request& req, httplib::Response& res) {
   set_common_headers(res);
   res.set_header("Cache-Control", "no-store");
+  const submitted_fields fields = fields_of(req);
   run_request request;
+  answer_format format = answer_format::text;
   field_error error;
-  if (!parse_run_request(fields_of(req), request, error) ||
+  if (!parse_run_request(fields, request, error) || !parse_answer_format(fields, format, error) ||
       !fits_time_limit(request, options_.time_limit, error)) {
     res.status = 400;
     res.set_content(error.message + "\n", kTextType);
     return;
   }
 
-  run_outcome outcome = executor_.run(request, origin_of(req, options_.trusted_proxy));
+  run_outcome outcome = executor_.run(
+      request, origin_of(req, options_.trusted_proxy),
+      format == answer_format::text ? results_need::optional : results_need::required);
   res.status = http_status(outcome.result);
   if (asks_to_wait(outcome.result)) {
     res.set_header("Retry-After", std::to_string(kRetryAfterSeconds));
@@ -142,6 +171,10 @@ void web_service::answer_api_run(const httplib::Request& req, httplib::Response&
     res.set_header("Link", link);
   } else {
     body += "chart: none (" + outcome.chart_fault + ")\n";
+  }
+  if (outcome.result == run_outcome::state::finished && format != answer_format::text) {
+    set_figures(res, format, outcome);
+    return;
   }
   res.set_content(body, kTextType);
 }

@@ -7,18 +7,25 @@
 // Routes:
 //   GET /                    the form
 //   POST /run, GET /run      a run from the form's fields; the page with the
-//                            report and the chart (or why it is missing)
-//   GET /api/run?sides=3&radius=1&trials=1e6&seed=1&classes=0[&show=0]
+//                            report, the exact answer beside it, and the
+//                            chart with the exact mean marked (or why it is
+//                            missing)
+//   GET /api/run?sides=3&radius=1&trials=1e6&seed=1&classes=0[&show=0][&format=text]
 //                            text/plain: the report, then the line
 //                            "chart: /runs/<id>/gnu.png" (also in a Link
 //                            header), or "chart: none (<reason>)"
+//                            format=json: application/json, the run's figures,
+//                            its classes, the exact answer and the report;
+//                            format=csv: text/csv, the classes
+//                            (web/run_answers.hpp); a run that left no
+//                            readable results then fails (500)
 //   GET /runs/<id>/gnu.png   the chart, kept for the retention time
 // Every request must name one of the served host names (421 otherwise), carry
 // at most one body length (400) and no Content-Encoding (415). The run routes
 // take only their methods (405 with Allow: HEAD would start a run), and a POST
 // to /run from another site's page is refused (403); these refusals close the
 // connection. Answers to runs: 400 for a refused field (the message starts
-// with its name), also for more trials than the time limit allows for the
+// with its name, `format` included), also for more trials than the time limit allows for the
 // sides; 429 with Retry-After while the same client has a run in flight; 503
 // with Retry-After when slots and queue are full; 504 when the time limit
 // stopped the run; 500 when the program failed (its messages go to the
