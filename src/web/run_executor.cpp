@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <optional>
+#include <stdexcept>
 
 #include "sim/engine.hpp"
 #include "web/plot_template.hpp"
@@ -112,6 +113,16 @@ std::optional<run_results> take_results(const fs::path& workdir, std::string_vie
   return std::nullopt;
 }
 
+// Not finite when the sides or radius are beyond what the exact answer takes
+// (never for a request the fields accept).
+sim::PerimeterMoments exact_answer_for(const run_request& request) {
+  try {
+    return sim::exact_perimeter_moments(request.sides, request.radius);
+  } catch (const std::exception&) {
+    return {std::nan(""), std::nan("")};
+  }
+}
+
 void log_results_fault(const run_outcome& outcome) {
   std::fprintf(stderr, "polygons-web: run %s has no results: %s\n", outcome.id.c_str(),
                outcome.results_fault.c_str());
@@ -166,7 +177,7 @@ run_executor::run_executor(service_options options, std::string plot_template)
 run_outcome run_executor::run(const run_request& request, const run_origin& origin,
                               results_need need) {
   run_outcome outcome;
-  outcome.exact = sim::exact_perimeter_moments(request.sides, request.radius);
+  outcome.exact = exact_answer_for(request);
   std::optional<claim_hold> client;
   if (!origin.client.empty()) {
     client.emplace(clients_, origin.client);
