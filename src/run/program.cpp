@@ -4,6 +4,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <new>
 #include <stdexcept>
@@ -17,6 +18,7 @@
 #include "params/readat.hpp"
 #include "run/clock.hpp"
 #include "run/report.hpp"
+#include "run/results_file.hpp"
 #include "sim/engine.hpp"
 #include "sim/histogram.hpp"
 #include "sim/random.hpp"
@@ -78,6 +80,8 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   // A long run must not find out only after its trials that it has nowhere
   // to put its files.
   graph::require_writable_directory(workdir);
+  const bool results_wanted = results_file_requested(std::getenv(kResultsVariable));
+  if (results_wanted) discard_results_file(workdir);
 
   sim::ClassArrays classes = with_memory_for("the arrays of " + text::i0(p.klass) + " classes", [&] {
     return sim::allocate_class_arrays(sim::K1ST, p.klass);
@@ -95,6 +99,12 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   sim::result_z(classes.density, classes.cumul, classes.result_z);
   const sim::Mode mode = sim::find_mode(classes.count, classes.result_z, classes.centre);
   write_mode_line(out, mode.x, mode.y);
+  if (results_wanted) {
+    write_results_file(workdir, p,
+                       {trials.class_width, perim_min, perim_max, trials.perim_avg,
+                        trials.perim_stdev, mode.x, mode.y},
+                       classes.centre, classes.count, classes.result_z);
+  }
 
   graph::www_graph(workdir, p.ishow, sim::K1ST, p.klass, sim::kResultRows, classes.centre,
                    classes.result_z, in, out);
