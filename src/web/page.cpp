@@ -140,7 +140,8 @@ std::string render_page(const page_content& content) {
   }
   if (!content.chart_url.empty()) {
     html += "<h2>Chart</h2>\n<p><img id=\"chart\" src=\"" + html_escape(content.chart_url) +
-            "\" alt=\"Histogram of the perimeter: density and cumulative fraction by class\">"
+            "\" alt=\"Histogram of the perimeter: density and cumulative fraction by class, "
+            "the exact mean as a dashed line\">"
             "</p>\n";
   } else if (!content.chart_missing.empty()) {
     html += "<h2>Chart</h2>\n<p class=\"notice\" id=\"chart-missing\">" +

@@ -159,6 +159,15 @@ void web_service::answer_api_run(const httplib::Request& req, httplib::Response&
     res.set_content(outcome_message(outcome, options_.time_limit) + "\n", kTextType);
     return;
   }
+  if (outcome.has_chart) {
+    std::string link(1, '<');
+    link += chart_url(outcome.id) + ">; rel=\"chart\"";
+    res.set_header("Link", link);
+  }
+  if (outcome.result == run_outcome::state::finished && format != answer_format::text) {
+    set_figures(res, format, outcome);
+    return;
+  }
   std::string body = outcome.report;
   if (outcome.result == run_outcome::state::failed) {
     body += outcome_message(outcome, options_.time_limit) + "\n";
@@ -166,15 +175,8 @@ void web_service::answer_api_run(const httplib::Request& req, httplib::Response&
     body += outcome_message(outcome, options_.time_limit) + "\n" + outcome.diagnostics;
   } else if (outcome.has_chart) {
     body += "chart: " + chart_url(outcome.id) + "\n";
-    std::string link(1, '<');
-    link += chart_url(outcome.id) + ">; rel=\"chart\"";
-    res.set_header("Link", link);
   } else {
     body += "chart: none (" + outcome.chart_fault + ")\n";
-  }
-  if (outcome.result == run_outcome::state::finished && format != answer_format::text) {
-    set_figures(res, format, outcome);
-    return;
   }
   res.set_content(body, kTextType);
 }
