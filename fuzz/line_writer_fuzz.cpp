@@ -14,6 +14,7 @@
 
 #include "fuzz/fuzz_input.hpp"
 #include "text/line.hpp"
+#include "text/number_fields.hpp"
 
 namespace {
 

@@ -4,10 +4,12 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
@@ -18,6 +20,7 @@
 #include "run/clock.hpp"
 #include "run/engine_policy.hpp"
 #include "run/report.hpp"
+#include "run/results_file.hpp"
 #include "sim/engine.hpp"
 #include "sim/histogram.hpp"
 #include "sim/random.hpp"
@@ -79,6 +82,8 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   // A long run must not find out only after its trials that it has nowhere
   // to put its files.
   graph::require_writable_directory(workdir);
+  const bool results_wanted = results_file_requested(std::getenv(kResultsVariable));
+  if (results_wanted) discard_results_file(workdir);
 
   sim::ClassArrays classes = with_memory_for("the arrays of " + text::i0(p.klass) + " classes", [&] {
     return sim::allocate_class_arrays(sim::K1ST, p.klass);
@@ -90,15 +95,18 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
       });
   write_average_line(out, trials.perim_avg, trials.perim_stdev);
 
-  sim::finish_class(p.N, trials.class_width, sim::K1ST, p.klass, classes.count, classes.density,
-                    classes.cumul);
-  sim::class_centres(trials.class_width, sim::K1ST, p.klass, classes.centre);
-  sim::result_z(classes.density, classes.cumul, classes.result_z);
-  const sim::Mode mode = sim::find_mode(classes.count, classes.result_z, classes.centre);
-  write_mode_line(out, mode.x, mode.y);
+  const sim::FinishedHistogram histogram = sim::finish_histogram(
+      std::move(classes), p.N, trials.class_width, sim::K1ST, p.klass);
+  write_mode_line(out, histogram.mode.x, histogram.mode.y);
+  if (results_wanted) {
+    write_results_file(workdir, p,
+                       {trials.class_width, perim_min, perim_max, trials.perim_avg,
+                        trials.perim_stdev, histogram.mode.x, histogram.mode.y},
+                       histogram.centre, histogram.count, histogram.result_z);
+  }
 
-  graph::www_graph(workdir, p.ishow, sim::K1ST, p.klass, sim::kResultRows, classes.centre,
-                   classes.result_z, in, out);
+  graph::www_graph(workdir, p.ishow, sim::K1ST, p.klass, sim::kResultRows, histogram.centre,
+                   histogram.result_z, in, out);
 }
 
 }  // namespace

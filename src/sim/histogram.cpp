@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <limits>
+#include <utility>
 
 #include "sim/memory.hpp"
 
@@ -13,8 +14,6 @@ std::size_t class_total(std::int32_t k1st, std::int32_t klass) {
   const std::int64_t classes = static_cast<std::int64_t>(klass) - k1st + 1;
   return classes > 0 ? static_cast<std::size_t>(classes) : 0;
 }
-
-}  // namespace
 
 void finish_class(std::int64_t N, double class_width, std::int32_t k1st, std::int32_t klass,
                   const std::vector<std::int64_t>& class_count, std::vector<double>& class_density,
@@ -46,6 +45,24 @@ void class_centres(double class_width, std::int32_t k1st, std::int32_t klass,
   }
 }
 
+Mode find_mode(const std::vector<std::int64_t>& class_count, const std::vector<double>& result_z,
+               const std::vector<double>& class_centre) {
+  Mode mode;
+  if (class_centre.empty()) {
+    mode.y = -std::numeric_limits<double>::infinity();
+    return mode;
+  }
+  std::size_t modal = 0;
+  for (std::size_t k = 1; k < class_centre.size(); ++k) {
+    if (class_count[k] > class_count[modal]) modal = k;
+  }
+  mode.x = class_centre[modal];
+  mode.y = result_z[2 * modal];
+  return mode;
+}
+
+}  // namespace
+
 ClassArrays allocate_class_arrays(std::int32_t k1st, std::int32_t klass) {
   const std::size_t classes = class_total(k1st, klass);
   require_memory(static_cast<double>(classes + 1) * (sizeof(std::int64_t) + 5 * sizeof(double)));
@@ -67,20 +84,13 @@ void result_z(const std::vector<double>& class_density, const std::vector<double
   }
 }
 
-Mode find_mode(const std::vector<std::int64_t>& class_count, const std::vector<double>& result_z,
-               const std::vector<double>& class_centre) {
-  Mode mode;
-  if (class_centre.empty()) {
-    mode.y = -std::numeric_limits<double>::infinity();
-    return mode;
-  }
-  std::size_t modal = 0;
-  for (std::size_t k = 1; k < class_centre.size(); ++k) {
-    if (class_count[k] > class_count[modal]) modal = k;
-  }
-  mode.x = class_centre[modal];
-  mode.y = result_z[2 * modal];
-  return mode;
+FinishedHistogram finish_histogram(ClassArrays classes, std::int64_t N, double class_width,
+                                   std::int32_t k1st, std::int32_t klass) {
+  finish_class(N, class_width, k1st, klass, classes.count, classes.density, classes.cumul);
+  class_centres(class_width, k1st, klass, classes.centre);
+  result_z(classes.density, classes.cumul, classes.result_z);
+  const Mode mode = find_mode(classes.count, classes.result_z, classes.centre);
+  return {std::move(classes), mode};
 }
 
 }  // namespace polygons::sim

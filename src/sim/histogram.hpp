@@ -1,7 +1,7 @@
 #pragma once
 // The class histogram of the perimeter: densities, cumulative fractions,
-// class centres, the two result vectors and the mode. Index 0 of every vector
-// is class k1st.
+// class centres, the two result vectors and the mode, finished in one step
+// from the counts of the trials. Index 0 of every vector is class k1st.
 
 #include <cstdint>
 #include <vector>
@@ -20,17 +20,6 @@ struct ClassArrays {
 // std::length_error when the memory is not there.
 ClassArrays allocate_class_arrays(std::int32_t k1st, std::int32_t klass);
 
-// Densities count / (N * width) and cumulative fractions (0 for the first
-// class, then the running sum of the later counts, divided by N) of classes
-// k1st .. klass. `class_count` may carry the overflow slot after them.
-void finish_class(std::int64_t N, double class_width, std::int32_t k1st, std::int32_t klass,
-                  const std::vector<std::int64_t>& class_count, std::vector<double>& class_density,
-                  std::vector<double>& class_cumul);
-
-// (K - 0.5) * width, the midpoint of class K, for K = k1st .. klass.
-void class_centres(double class_width, std::int32_t k1st, std::int32_t klass,
-                   std::vector<double>& class_centre);
-
 // Number of result vectors handed to the graph job: density and cumulative fraction.
 inline constexpr std::int32_t kResultRows = 2;
 
@@ -44,11 +33,26 @@ struct Mode {
   double y = 0.0;  // its density (row 1 of `result_z`)
 };
 
-// The modal class: the lowest-numbered class with the largest count. With a
-// positive class width that is the class of the largest density; with a
-// negative radius the width and every density are negative, and the largest
-// density would be that of the emptiest class, so the counts decide.
-Mode find_mode(const std::vector<std::int64_t>& class_count, const std::vector<double>& result_z,
-               const std::vector<double>& class_centre);
+// The histogram of a run once its trials are counted: the class arrays, all
+// filled, and the mode.
+struct FinishedHistogram : ClassArrays {
+  Mode mode;
+};
+
+// Finishes the histogram of classes k1st .. klass from the counts of N trials
+// in `classes.count` (which may carry the overflow slot):
+// - density: count / (N * width);
+// - cumul: 0 for the first class, then the running sum of the later counts,
+//   divided by N;
+// - centre: (K - 0.5) * width, the midpoint of class K;
+// - result_z: as `result_z` above;
+// - mode: the lowest-numbered class with the largest count. With a positive
+//   width that is the class of the largest density; with a negative radius
+//   the width and every density are negative, and the largest density would
+//   be that of the emptiest class, so the counts decide.
+// The arrays are those handed in, so a run that allocated them before its
+// trials needs no memory after them.
+FinishedHistogram finish_histogram(ClassArrays classes, std::int64_t N, double class_width,
+                                   std::int32_t k1st, std::int32_t klass);
 
 }  // namespace polygons::sim

@@ -3,7 +3,8 @@
 //   " Radius," col 30 %12.4G(radius) col 42 "| (radius of circle)"
 // reads in code as
 //   Line().lit(" Radius,").col(30).G(radius, 12, 4).col(42).lit("| (radius of circle)")
-// Every report line and file line of the program is built with it.
+// Every report line and file line of the program is built with it. The Line
+// keeps the columns; the number fields come from text/number_fields.hpp.
 
 #include <cstdint>
 #include <string>
@@ -42,17 +43,5 @@ class Line {
 
 // Hands every line of `line` to `sink`.
 void put(LineSink& sink, const Line& line);
-
-// The single fields, for callers and tests that need one field alone.
-// A value that does not fit its width gives that many asterisks. NaN and
-// infinities are written right-aligned as "NaN", "Infinity" / "-Infinity", or
-// "Inf" / "-Inf" when the long word does not fit, else asterisks. Fixed point
-// writes the point even when no decimal follows it ("1234."). `digits` of the
-// general and E3 forms counts significant digits and is at least 1.
-std::string format_d(std::int64_t value, int width, int digits = 0, bool plus = false);
-std::string format_f(double value, int width, int decimals);
-std::string format_E(double value, int width, int decimals);
-std::string format_G(double value, int width, int digits);
-std::string format_E3(double value, int width, int digits);
 
 }  // namespace polygons::text

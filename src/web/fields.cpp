@@ -165,6 +165,22 @@ bool parse_run_request(const submitted_fields& fields, run_request& out, field_e
   return ok;
 }
 
+bool parse_answer_format(const submitted_fields& fields, answer_format& out, field_error& error) {
+  std::optional<std::string_view> value;
+  if (!find_single(fields, kFormatField, value, error)) return false;
+  if (!value || *value == "text") {
+    out = answer_format::text;
+  } else if (*value == "json") {
+    out = answer_format::json;
+  } else if (*value == "csv") {
+    out = answer_format::csv;
+  } else {
+    error = refuse(kFormatField, "json, csv or text");
+    return false;
+  }
+  return true;
+}
+
 long long largest_trials(int sides, std::chrono::seconds time_limit) {
   const double budget = kSideTrialsPerSecond * static_cast<double>(time_limit.count());
   const double trials = std::floor(budget / (std::max(sides, 1) + kTrialOverheadSides));

@@ -28,6 +28,7 @@ inline constexpr std::string_view kTrialsField = "trials";
 inline constexpr std::string_view kSeedField = "seed";
 inline constexpr std::string_view kClassesField = "classes";
 inline constexpr std::string_view kShowField = "show";
+inline constexpr std::string_view kFormatField = "format";  // the API's only
 
 // Limits of the service. The trial limits are those the program applies to
 // runs without a user login; larger values would only be cut down by it.
@@ -62,6 +63,15 @@ std::optional<double> parse_real_number(std::string_view text);
 // only once, and names not listed above are ignored. On success fills `out`;
 // otherwise fills `error` for the first refused field.
 bool parse_run_request(const submitted_fields& fields, run_request& out, field_error& error);
+
+// How the API answers a run: the report as text, or the run's figures as
+// JSON or as CSV (the classes only).
+enum class answer_format { text, json, csv };
+
+// The `format` field of an API request: "text" when left out; "text", "json"
+// or "csv" otherwise. False, with `error` naming the field, for any other
+// value or a field given more than once.
+bool parse_answer_format(const submitted_fields& fields, answer_format& out, field_error& error);
 
 // The work one core does in a second, counted in trials times (sides +
 // kTrialOverheadSides). With one thread the program drew 14 to 17 ns per side

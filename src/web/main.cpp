@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "web/options.hpp"
+#include "web/plot_template.hpp"
 #include "web/service.hpp"
 
 namespace {

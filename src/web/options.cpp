@@ -4,6 +4,7 @@
 #include <charconv>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <utility>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "web/service.hpp"
+#include "web/service_options.hpp"
 
 namespace polygons::web {
 

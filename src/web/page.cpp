@@ -127,13 +127,21 @@ std::string render_page(const page_content& content) {
   if (!content.report.empty()) {
     html += "<h2>Report</h2>\n<pre id=\"report\">" + html_escape(content.report) + "</pre>\n";
   }
+  if (!content.exact_answer.empty()) {
+    html += "<h2>Exact answer</h2>\n<div id=\"exact\">\n";
+    for (const std::string& sentence : content.exact_answer) {
+      html += "<p>" + html_escape(sentence) + "</p>\n";
+    }
+    html += "</div>\n";
+  }
   if (!content.diagnostics.empty()) {
     html += "<h2>Messages</h2>\n<pre id=\"diagnostics\">" + html_escape(content.diagnostics) +
             "</pre>\n";
   }
   if (!content.chart_url.empty()) {
     html += "<h2>Chart</h2>\n<p><img id=\"chart\" src=\"" + html_escape(content.chart_url) +
-            "\" alt=\"Histogram of the perimeter: density and cumulative fraction by class\">"
+            "\" alt=\"Histogram of the perimeter: density and cumulative fraction by class, "
+            "the exact mean as a dashed line\">"
             "</p>\n";
   } else if (!content.chart_missing.empty()) {
     html += "<h2>Chart</h2>\n<p class=\"notice\" id=\"chart-missing\">" +

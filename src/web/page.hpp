@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "web/fields.hpp"
 
@@ -25,6 +26,7 @@ struct page_content {
   std::string error;        // a refused field, or why the run failed
   std::string notice;       // busy, or stopped at the time limit
   std::string report;       // the program's report
+  std::vector<std::string> exact_answer;  // the run beside the exact answer, a sentence each
   std::string diagnostics;  // the program's messages on standard error
   std::string chart_url;
   std::string chart_missing;  // why a finished run shows no chart

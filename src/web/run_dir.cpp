@@ -22,22 +22,21 @@ struct fd_closer {
   int fd;
 };
 
-// The run directory and its chart, both opened without following links, so
-// that a file outside tmp/ cannot be reached through either.
-struct chart_file {
+// The run directory and one of its files, both opened without following
+// links, so that a file outside tmp/ cannot be reached through either.
+struct run_file {
   fd_closer dir;
   fd_closer file;
 };
 
-chart_file open_chart(const fs::path& workdir, std::string_view id) {
+run_file open_run_file(const fs::path& workdir, std::string_view id, std::string_view name) {
   if (!is_run_id(id)) {
     errno = EINVAL;
     return {fd_closer(-1), fd_closer(-1)};
   }
   int dir = ::open(run_dir(workdir, id).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dir < 0) return {fd_closer(-1), fd_closer(-1)};
-  int file = ::openat(dir, std::string(kChartName).c_str(),
-                      O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  int file = ::openat(dir, std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   return {fd_closer(dir), fd_closer(file)};
 }
 
@@ -102,21 +101,43 @@ void remove_run_dir(const fs::path& workdir, std::string_view id) {
   fs::remove_all(run_dir(workdir, id), ignored);
 }
 
-std::optional<std::string> read_chart(const fs::path& workdir, std::string_view id) {
-  chart_file chart = open_chart(workdir, id);
-  if (chart.file.fd < 0) return std::nullopt;
+std::optional<std::string> read_run_file(const fs::path& workdir, std::string_view id,
+                                         std::string_view name, std::size_t max_bytes,
+                                         std::string& error) {
+  run_file opened = open_run_file(workdir, id, name);
+  if (opened.file.fd < 0) {
+    error = errno == ENOENT ? "it is missing" : "it cannot be opened";
+    return std::nullopt;
+  }
   struct stat info {};
-  if (::fstat(chart.file.fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<std::size_t>(info.st_size) > kMaxChartBytes) {
+  if (::fstat(opened.file.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = "it is not a regular file";
+    return std::nullopt;
+  }
+  if (static_cast<std::size_t>(info.st_size) > max_bytes) {
+    error = "it is larger than " + std::to_string(max_bytes) + " bytes";
     return std::nullopt;
   }
   std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-  if (!read_fully(chart.file.fd, bytes)) return std::nullopt;
+  if (!read_fully(opened.file.fd, bytes)) {
+    error = "it cannot be read";
+    return std::nullopt;
+  }
   return bytes;
 }
 
+void remove_run_file(const fs::path& workdir, std::string_view id, std::string_view name) {
+  run_file opened = open_run_file(workdir, id, name);
+  if (opened.dir.fd >= 0) ::unlinkat(opened.dir.fd, std::string(name).c_str(), 0);
+}
+
+std::optional<std::string> read_chart(const fs::path& workdir, std::string_view id) {
+  std::string ignored;
+  return read_run_file(workdir, id, kChartName, kMaxChartBytes, ignored);
+}
+
 std::string chart_fault(const fs::path& workdir, std::string_view id) {
-  chart_file chart = open_chart(workdir, id);
+  run_file chart = open_run_file(workdir, id, kChartName);
   if (chart.file.fd < 0) {
     return errno == ENOENT ? "no image was written" : "the image cannot be opened";
   }

@@ -1,6 +1,7 @@
 #pragma once
 // The private directory of each run under <workdir>/tmp/, named by a random
-// id, and the only file the service ever reads back from it: the chart.
+// id, and the files the service reads back from it: the chart, which it
+// serves, and the program's results, which it reads and removes.
 
 #include <chrono>
 #include <filesystem>
@@ -37,6 +38,18 @@ bool create_run_dir(const std::filesystem::path& workdir, std::string_view id, s
 
 // Removes the run directory and what is in it; an unknown id is ignored.
 void remove_run_dir(const std::filesystem::path& workdir, std::string_view id);
+
+// A file of the run directory: a regular file, not a link, read whole when it
+// holds at most `max_bytes`. Empty, with why for the operator in `error`
+// ("it is missing"), otherwise or when the id is not a run id.
+std::optional<std::string> read_run_file(const std::filesystem::path& workdir, std::string_view id,
+                                         std::string_view name, std::size_t max_bytes,
+                                         std::string& error);
+
+// Removes a file (not a directory) of the run directory; a missing one is
+// ignored.
+void remove_run_file(const std::filesystem::path& workdir, std::string_view id,
+                     std::string_view name);
 
 // The chart of a run: a regular file, not a link, read whole. Empty when the
 // id is not a run id or there is no such chart.

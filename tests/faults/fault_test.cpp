@@ -388,23 +388,43 @@ TEST_F(Faults, WorkingDirectoryRemovedBeforeTheRunEndsWithMessage) {
   expect_fatal(run_polygons(r), kIoFailure, "gnudata.dat");
 }
 
-TEST_F(Faults, ScratchFileNamesTakenByDirectoriesEndWithMessage) {
-  fs::create_directory(dir_ / "tmp" / "gnudata.dat");
-  expect_fatal(run_polygons(request(valid_input())), kIoFailure, "gnudata.dat");
-  fs::remove(dir_ / "tmp" / "gnudata.dat");
+// The files a run writes in ./tmp/: the two scratch files, and, when
+// POLYGONS_RESULTS asks for it, the results file, written under a temporary
+// name and renamed.
+struct written_file {
+  const char* name;
+  bool results;  // with POLYGONS_RESULTS=1
+};
+const written_file kWrittenFiles[] = {
+    {"gnudata.dat", false}, {"gnuload.dat", false}, {"results.tsv.part", true}};
 
-  fs::create_directory(dir_ / "tmp" / "gnuload.dat");
-  expect_fatal(run_polygons(request(valid_input())), kIoFailure, "gnuload.dat");
+TEST_F(Faults, ScratchFileNamesTakenByDirectoriesEndWithMessage) {
+  std::vector<written_file> names(std::begin(kWrittenFiles), std::end(kWrittenFiles));
+  names.push_back({"results.tsv", true});  // an earlier results file is removed before any trial
+  for (const written_file& f : names) {
+    SCOPED_TRACE(f.name);
+    fs::create_directory(dir_ / "tmp" / f.name);
+    run_request r = request(valid_input());
+    if (f.results) r.environment = {{"POLYGONS_RESULTS", "1"}};
+    expect_fatal(run_polygons(r), kIoFailure, f.name);
+    fs::remove(dir_ / "tmp" / f.name);
+  }
 }
 
-TEST_F(Faults, ScratchFilesOnAFullDeviceEndWithMessage) {
-  for (const char* name : {"gnudata.dat", "gnuload.dat"}) {
-    SCOPED_TRACE(name);
-    fs::create_symlink("/dev/full", dir_ / "tmp" / name);
-    run_result result = run_polygons(request(valid_input()));
-    expect_fatal(result, kIoFailure, name);
+TEST_F(Faults, WrittenFilesOnAFullDeviceEndWithMessage) {
+  for (const written_file& f : kWrittenFiles) {
+    SCOPED_TRACE(f.name);
+    fs::create_symlink("/dev/full", dir_ / "tmp" / f.name);
+    run_request r = request(valid_input());
+    if (f.results) {
+      r.environment = {{"POLYGONS_RESULTS", "1"}};
+      std::ofstream(dir_ / "tmp" / "results.tsv") << "left by an earlier run\n";
+    }
+    run_result result = run_polygons(r);
+    expect_fatal(result, kIoFailure, f.name);
     EXPECT_TRUE(contains(result.err, "No space left on device")) << result.err;
-    fs::remove(dir_ / "tmp" / name);
+    EXPECT_FALSE(fs::exists(dir_ / "tmp" / "results.tsv")) << "no results file, not even an earlier one";
+    fs::remove(dir_ / "tmp" / f.name);
   }
 }
 

@@ -75,6 +75,10 @@ TEST(StampLine, Layout) {
       {{2024, 6, 30, 330, 0, 0, 0, 0}, " 2024-06-30 UTC+0330  0:00:00.000",
        "five and a half hours east, in minutes"},
       {{2024, 6, 30, 0, 23, 59, 59, 999}, " 2024-06-30 UTC+0000 23:59:59.999", "UTC itself carries a plus"},
+      {{2026, 1, 5, 60, 9, 3, 7, 45}, " 2026-01-05 UTC+0060  9:03:07.045",
+       "month, day, minute, second and millisecond with leading zeros"},
+      {{2026, 12, 31, -300, 23, 59, 59, 999}, " 2026-12-31 UTC-0300 23:59:59.999",
+       "every field at its widest"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(stamp(c.when), c.expected) << c.why;
@@ -120,6 +124,9 @@ TEST(DeltaTime, WarnsWhenMonthOrYearChanges) {
       {{2015, 6, 10, 0, 8, 0, 0, 0}, {2016, 6, 10, 0, 8, 0, 0, 0},
        " %Wrn Different years (2015, 2016) or months ( 6,  6): no calculation done.\n",
        "same month a year later"},
+      {{2026, 1, 31, 0, 12, 0, 0, 0}, {2026, 2, 1, 0, 12, 0, 0, 0},
+       " %Wrn Different years (2026, 2026) or months ( 1,  2): no calculation done.\n",
+       "one-digit months right-aligned"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(elapsed(c.start, c.end), c.expected) << c.why;
@@ -181,6 +188,14 @@ TEST(Timer, EndLineSeconds) {
     const std::string end_line = end_report(kStart, kEnd, c.count0, c.count).at(2);
     EXPECT_EQ(end_line.substr(45, 10), c.field) << c.why;
   }
+}
+
+TEST(Timer, EndLineColumns) {
+  const DateTime start{2026, 1, 5, 330, 9, 59, 59, 960};
+  const DateTime end{2026, 1, 5, 330, 10, 0, 0, 0};
+  const std::string end_line = end_report(start, end, 0, 400).at(2);
+  EXPECT_EQ(end_line, " 2026-01-05 UTC+0330 10:00:00.000      \"CPU\":       0.0 sec.          End");
+  EXPECT_EQ(end_line.size(), 73u);
 }
 
 TEST(Timer, EndReportAcrossMonthsKeepsTheEndLine) {

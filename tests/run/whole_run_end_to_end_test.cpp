@@ -4,11 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <numeric>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "graph/data_file.hpp"
+#include "run/report.hpp"
+#include "sim/histogram.hpp"
 #include "support/files.hpp"
 #include "support/program_runner.hpp"
 #include "support/report_lines.hpp"
@@ -19,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using polygons::testing::directory_entries;
 using polygons::testing::example_file;
+using polygons::testing::read_file;
 using polygons::testing::report_lines;
 using polygons::testing::run_polygons;
 using polygons::testing::run_request;
@@ -136,6 +144,125 @@ TEST_F(WholeRun, RangeLineDependsOnlyOnSidesAndRadius) {
     ASSERT_NE(ruler + 1, lines.end()) << result.out;
     EXPECT_EQ(*(ruler + 1), c.range_line);
     EXPECT_EQ(lines.back(), " *** Error: No plotting directive ***");
+  }
+}
+
+// The results file as read back: the named values in their order, then the
+// class rows.
+struct ResultsFile {
+  std::vector<std::string> names;
+  std::vector<double> values;
+  std::vector<double> centre, density, cumulative;
+  std::vector<std::int64_t> count;
+
+  double value(const std::string& name) const {
+    const auto at = std::find(names.begin(), names.end(), name);
+    EXPECT_NE(at, names.end()) << name;
+    return at == names.end() ? 0.0 : values[at - names.begin()];
+  }
+};
+
+template <typename Number>
+Number number_of(const std::string& text) {
+  Number value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  EXPECT_TRUE(error == std::errc() && end == text.data() + text.size()) << '"' << text << '"';
+  return value;
+}
+
+std::vector<std::string> tab_fields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  for (char c : line) {
+    if (c == '\t') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+ResultsFile parse_results(const std::string& text) {
+  const std::vector<std::string> lines = report_lines(text);
+  const std::string kRowHeader = "centre\tcount\tdensity\tcumulative";
+  const auto header = std::find(lines.begin(), lines.end(), kRowHeader);
+  EXPECT_NE(header, lines.end()) << text;
+  ResultsFile file;
+  for (auto line = lines.begin(); line != header; ++line) {
+    const std::vector<std::string> fields = tab_fields(*line);
+    EXPECT_EQ(fields.size(), 2u) << *line;
+    file.names.push_back(fields[0]);
+    file.values.push_back(number_of<double>(fields.back()));
+  }
+  for (auto line = header + (header == lines.end() ? 0 : 1); line < lines.end(); ++line) {
+    const std::vector<std::string> fields = tab_fields(*line);
+    EXPECT_EQ(fields.size(), 4u) << *line;
+    if (fields.size() != 4) continue;
+    file.centre.push_back(number_of<double>(fields[0]));
+    file.count.push_back(number_of<std::int64_t>(fields[1]));
+    file.density.push_back(number_of<double>(fields[2]));
+    file.cumulative.push_back(number_of<double>(fields[3]));
+  }
+  return file;
+}
+
+// The result lines and the histogram listing as the report would print them
+// from the figures of the file.
+std::string report_lines_from(const ResultsFile& file) {
+  text::StringSink out;
+  write_range_line(out, file.value("min"), file.value("max"));
+  write_average_line(out, file.value("average"), file.value("stdev"));
+  write_mode_line(out, file.value("mode_x"), file.value("mode_y"));
+  std::vector<double> z;
+  sim::result_z(file.density, file.cumulative, z);
+  text::StringSink unused_data_file;
+  graph::data_to_file(unused_data_file, 1, static_cast<int>(file.centre.size()), sim::kResultRows,
+                      file.centre, z, 1, out);
+  return out.text();
+}
+
+TEST_F(WholeRun, ResultsFileHoldsTheFiguresOfTheReport) {
+  struct Case {
+    const char* input;
+    std::vector<std::string> args;
+    std::vector<double> parameters;  // sides, radius, trials, seed, classes, show
+    const char* why;
+  };
+  const Case cases[] = {
+      {"3\n1\n1000 1\n11\n1\n", {}, {3, 1, 1000, 1, 11, 1}, "the worked run"},
+      {"4\n-2.5\n30000 0\n0\n1\n", {"sub"}, {4, -2.5, 30000, 0, 16, 1},
+       "negative radius, a seed from the clock, default classes, a subdirectory"},
+  };
+  const std::vector<std::string> names = {"polygons-results", "sides", "radius", "trials", "seed",
+                                          "classes", "show", "width", "min", "max",
+                                          "average", "stdev", "mode_x", "mode_y"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    const fs::path tmp = c.args.empty() ? dir_ / "tmp" : dir_ / "tmp" / c.args[0];
+    fs::create_directories(tmp);
+    std::ofstream(tmp / "results.tsv") << "left by an earlier run\n";
+    run_request r = request(c.input + example_file("template.gp"));
+    r.args = c.args;
+    r.environment = {{"POLYGONS_RESULTS", "1"}};
+    const std::string report = report_without_clock(run_polygons(r));
+    EXPECT_EQ(directory_entries(tmp), (std::set<std::string>{"gnu.png", "results.tsv"}));
+
+    const ResultsFile file = parse_results(read_file(tmp / "results.tsv"));
+    EXPECT_EQ(file.names, names);
+    ASSERT_EQ(file.values.size(), names.size());
+    EXPECT_EQ(file.values.front(), 1.0) << "the version of the layout";
+    EXPECT_EQ(std::vector<double>(file.values.begin() + 1, file.values.begin() + 7), c.parameters);
+    EXPECT_NE(report.find(report_lines_from(file)), std::string::npos)
+        << report << "\nnot found:\n" << report_lines_from(file);
+
+    ASSERT_EQ(file.count.size(), static_cast<std::size_t>(file.value("classes")));
+    EXPECT_EQ(std::accumulate(file.count.begin(), file.count.end(), std::int64_t{0}),
+              static_cast<std::int64_t>(file.value("trials")));
+    const double width = file.value("width");
+    for (std::size_t k = 0; k < file.count.size(); ++k) {
+      EXPECT_EQ(file.density[k], static_cast<double>(file.count[k]) / (file.value("trials") * width))
+          << "class " << k + 1;
+    }
   }
 }
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "text/line.hpp"
+#include "text/number_fields.hpp"
 
 namespace polygons::text {
 namespace {

@@ -11,7 +11,11 @@
 #include <random>
 #include <string>
 
-#include "text/line.hpp"
+#include "text/number_fields.hpp"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
 
 namespace polygons::text {
 namespace {
@@ -234,6 +238,21 @@ TEST(AnyValue, DegenerateWidthsAndPrecisions) {
   EXPECT_EQ(format_f(1.0, -3, 2), "");
   EXPECT_EQ(format_d(5, 0), "");
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+// The run flushes subnormals to zero in its double arithmetic; a field still
+// writes the value it is given.
+TEST(AnyValue, SubnormalsUnderTheRunsFlushToZeroMode) {
+  constexpr double kSmallest = 4.9406564584124654e-324;
+  const unsigned saved = _mm_getcsr();
+  _mm_setcsr(saved | 0x8040);
+  const std::string exponent_form = format_E(-kSmallest, 12, 4);
+  const std::string fixed_form = format_f(kSmallest, 329, 327);
+  _mm_setcsr(saved);
+  EXPECT_EQ(exponent_form, " -4.9407-324");
+  EXPECT_EQ(fixed_form, "0." + std::string(323, '0') + "4941");
+}
+#endif
 
 }  // namespace
 }  // namespace polygons::text

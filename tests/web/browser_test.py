@@ -1,17 +1,24 @@
 #!/usr/bin/python3
 """The page in a real browser: headless Chromium, driven by Selenium, opens the
-form, fills and submits it, and finds the report and a chart that has loaded,
-through the whole stack as scripts/serve.sh starts it (nginx in front of
-polygons-web). SIGTERM must then stop the stack within 2 s, leaving nothing.
+form, fills and submits it, and finds the report, the exact answer beside it
+and a chart that has loaded, through the whole stack as scripts/serve.sh
+starts it (nginx in front of polygons-web). The API's JSON and CSV answers
+to the same run must agree with each other and with its report. SIGTERM must
+then stop the stack within 2 s, leaving nothing.
 
 Exits 77 (skipped) when Selenium, Chromium, its driver or nginx is missing.
 """
 
 import argparse
+import csv
+import io
+import json
 import re
 import shutil
 import sys
 import tempfile
+import urllib.error
+import urllib.request
 
 import web_stack
 
@@ -63,6 +70,67 @@ def check(condition, message, failures):
         print(f"FAIL: {message}")
 
 
+def fetch(url):
+    """(status, content type, body text) of a GET."""
+    try:
+        with urllib.request.urlopen(url, timeout=120) as answer:
+            return answer.status, answer.headers["Content-Type"], answer.read().decode()
+    except urllib.error.HTTPError as error:
+        return error.code, error.headers["Content-Type"], error.read().decode()
+
+
+def rounds_to(value, printed):
+    """Whether `value` rounds to the report's figure `printed` (4.991, 2.4493E-16)."""
+    mantissa, _, exponent = printed.upper().partition("E")
+    decimals = len(mantissa.partition(".")[2]) - int(exponent or 0)
+    return abs(value - float(printed)) <= 0.5 * 10.0 ** -decimals * (1 + 1e-9)
+
+
+def report_classes(report):
+    """(centre, density, cumulative) as printed, from the report's histogram listing."""
+    rows = re.findall(r"^ +\d+ +(\S+) +(\S+) +(\S+) *$", report, re.MULTILINE)
+    return [row for row in rows if all(re.fullmatch(r"[-+.\dE]+", x) for x in row)]
+
+
+def check_api_formats(base_url, failures):
+    """One run as JSON and as CSV: both parse and agree with the report."""
+    query = f"{base_url}api/run?sides=4&radius=2&trials=2000&seed=17&classes=8&show=1"
+    status, kind, body = fetch(query + "&format=json")
+    check(status == 200 and kind == "application/json", f"JSON answer ({status}, {kind})",
+          failures)
+    if status != 200:
+        print(body)
+        return
+    data = json.loads(body)
+    counts = [row["count"] for row in data["classes"]]
+    check(len(counts) == 8 and sum(counts) == data["trials"] == 2000
+          and data["parameters"]["trials"] == 2000, "JSON counts sum to the trials", failures)
+    printed = re.search(r"Average, stdev, +(\S+) +(\S+) +\|", data["report"])
+    check(printed and rounds_to(data["average"], printed[1]) and rounds_to(data["stdev"], printed[2]),
+          "JSON average and stdev round to the report's figures", failures)
+    listed = report_classes(data["report"])
+    check(len(listed) == 8 and all(
+        rounds_to(row["centre"], c) and rounds_to(row["density"], d) and rounds_to(row["cumulative"], f)
+        for row, (c, d, f) in zip(data["classes"], listed)),
+          "JSON classes round to the report's histogram listing", failures)
+    theory = data["theory"]
+    check(theory["mean"] > 0 and theory["stdev"] > 0 and isinstance(data["z"], (int, float))
+          and abs(data["z"] * data["standard_error"] - (data["average"] - theory["mean"])) < 1e-9,
+          "JSON carries the exact answer and the distance in standard errors", failures)
+
+    status, kind, body = fetch(query + "&format=csv")
+    check(status == 200 and kind == "text/csv; charset=utf-8", f"CSV answer ({status}, {kind})",
+          failures)
+    rows = list(csv.DictReader(io.StringIO(body)))
+    check([{k: float(v) for k, v in row.items()} for row in rows]
+          == [{k: float(v) for k, v in row.items()} for row in data["classes"]],
+          "CSV classes are the JSON classes", failures)
+
+    status, _, body = fetch(query + "&format=xml")
+    check(status == 400 and body.startswith("format:"), "a bad format is refused naming it",
+          failures)
+
+
 def run_checks(driver, By, WebDriverWait, base_url):
     failures = []
     driver.get(base_url)
@@ -85,6 +153,9 @@ def run_checks(driver, By, WebDriverWait, base_url):
         lambda d: d.execute_script(
             "return arguments[0].complete && arguments[0].naturalWidth", chart))
     check(loaded and loaded > 0, "chart image has loaded (naturalWidth > 0)", failures)
+    exact = driver.find_element(By.ID, "exact").text
+    check("Exact mean of the perimeter" in exact and "standard errors" in exact,
+          f"page shows the exact answer beside the run ({exact!r})", failures)
     check(driver.find_element(By.ID, "sides").get_attribute("value") == "4",
           "form keeps the submitted values", failures)
 
@@ -95,6 +166,7 @@ def run_checks(driver, By, WebDriverWait, base_url):
     check(error.startswith("sides:"), f"bad sides is refused naming the field ({error!r})",
           failures)
     check(not driver.find_elements(By.ID, "report"), "no report for refused input", failures)
+    check_api_formats(base_url, failures)
     return failures
 
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace polygons::web {
 namespace {
@@ -158,6 +159,31 @@ TEST(RunRequestFields, RefusesAFieldGivenTwiceAndIgnoresUnknownNames) {
   submitted_fields extra = valid_fields();
   extra.emplace_back("submit", "Run");
   EXPECT_TRUE(parse_run_request(extra, request, error));
+}
+
+TEST(AnswerFormat, TakesTextJsonOrCsvAndRefusesAnythingElseNamingTheField) {
+  const std::pair<submitted_fields, std::optional<answer_format>> cases[] = {
+      {{}, answer_format::text},
+      {{{"format", "text"}}, answer_format::text},
+      {{{"format", "json"}}, answer_format::json},
+      {{{"format", "csv"}}, answer_format::csv},
+      {{{"format", "JSON"}}, std::nullopt},  // names are exact
+      {{{"format", "xml"}}, std::nullopt},
+      {{{"format", ""}}, std::nullopt},
+      {{{"format", "json"}, {"format", "csv"}}, std::nullopt},
+  };
+  for (const auto& [fields, expected] : cases) {
+    answer_format format = answer_format::csv;
+    field_error error;
+    const std::string shown = fields.empty() ? "(none)" : fields[0].second;
+    ASSERT_EQ(parse_answer_format(fields, format, error), expected.has_value()) << shown;
+    if (expected) {
+      EXPECT_EQ(format, *expected) << shown;
+    } else {
+      EXPECT_EQ(error.field, "format");
+      EXPECT_EQ(error.message.rfind("format: ", 0), 0u) << error.message;
+    }
+  }
 }
 
 struct budget_case {

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "run/engine_policy.hpp"
+#include "sim/exact_moments.hpp"
 #include "web/page.hpp"
 #include "web/run_dir.hpp"
 #include "web/spawn.hpp"
@@ -336,7 +337,7 @@ TEST_F(Service, StartsTheProgramWithTheRunIdTheParametersAndTheTemplateWithoutUs
   ::setenv("OMP_NUM_THREADS", "77", 1);
   service_options options = options_with(script(
       "echo \"args=$# id=$1 user=${USER-unset} pwd=$(pwd)\"\n"
-      "echo \"threads=$OMP_NUM_THREADS\"\n"
+      "echo \"threads=$OMP_NUM_THREADS results=$POLYGONS_RESULTS\"\n"
       "test -d \"tmp/$1\" && echo own-directory\n"
       "cat\n"));
   options.max_running = 1;
@@ -360,10 +361,12 @@ TEST_F(Service, StartsTheProgramWithTheRunIdTheParametersAndTheTemplateWithoutUs
   EXPECT_EQ(match[2].str(), fs::canonical(scratch_.path()).string());
   std::string threads;
   std::getline(lines, threads);
-  EXPECT_EQ(threads, "threads=" + std::to_string(run::available_processors()))
+  EXPECT_EQ(threads, "threads=" + std::to_string(run::available_processors()) + " results=1")
       << "a run alone gets every core";
   std::string rest((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(rest, "own-directory\n5\n2.5\n1500000 -3\n12\n1\n" + test_template() +
+  const double exact_mean = sim::exact_perimeter_moments(5, 2.5).mean;
+  EXPECT_EQ(rest, "own-directory\n5\n2.5\n1500000 -3\n12\n1\n" +
+                      with_exact_mean_line(test_template(), exact_mean) +
                       "chart: none (no image was written)\n");
   EXPECT_TRUE(run_dirs().empty()) << "a run without a chart leaves nothing behind";
 }
@@ -567,6 +570,65 @@ TEST_F(Service, ReportsAProgramThatFailsWithoutShowingItsMessages) {
   EXPECT_NE(page->body.find("The run failed: the program ended with status 2."),
             std::string::npos);
   EXPECT_EQ(page->body.find("/secret/path"), std::string::npos);
+}
+
+// A stand-in that finishes with the results of sides 3 and radius 1 (or
+// `results` written as given), and a chart.
+std::string results_program(const std::string& results =
+                                "polygons-results\\t1\\nsides\\t3\\nradius\\t1\\ntrials\\t1000\\n"
+                                "seed\\t1\\nclasses\\t2\\nshow\\t0\\nwidth\\t2.5\\nmin\\t0\\n"
+                                "max\\t5\\naverage\\t4.1\\nstdev\\t0.5\\nmode_x\\t3.75\\n"
+                                "mode_y\\t0.3\\ncentre\\tcount\\tdensity\\tcumulative\\n"
+                                "1.25\\t250\\t0.1\\t0.25\\n3.75\\t750\\t0.3\\t1\\n") {
+  return "cat >/dev/null; printf '" + results + "' > tmp/$1/results.tsv\n"
+         "printf '\\211PNG\\r\\n\\032\\n' > tmp/$1/gnu.png; echo '\"report\"'\n";
+}
+
+TEST_F(Service, AnswersTheRunsFiguresAsJsonOrCsvOnlyFromItsResults) {
+  served_service service(options_with(script(results_program())));
+  auto client = service.client();
+  const std::string query = api_query(run_request{});
+  auto json = client->Get(query + "&format=json");
+  ASSERT_TRUE(json);
+  EXPECT_EQ(json->status, 200) << json->body;
+  EXPECT_EQ(json->get_header_value("Content-Type"), "application/json");
+  const std::string exact_mean = real_text(sim::exact_perimeter_moments(3, 1.0).mean);
+  for (const std::string& part :
+       {std::string("{\"parameters\":{\"sides\":3,\"radius\":1,\"trials\":1000,\"seed\":1,"
+                    "\"classes\":2,\"show\":0},\"trials\":1000,\"average\":4.1,\"stdev\":0.5,"),
+        std::string("\"mode\":{\"x\":3.75,\"y\":0.3},\"range\":{\"min\":0,\"max\":5},"),
+        std::string("{\"centre\":3.75,\"count\":750,\"density\":0.3,\"cumulative\":1}]"),
+        "\"theory\":{\"mean\":" + exact_mean, std::string("\"chart\":\"/runs/"),
+        std::string(",\"report\":\"\\\"report\\\"\\u000a\"}\n")}) {
+    EXPECT_NE(json->body.find(part), std::string::npos) << part << "\n" << json->body;
+  }
+  auto csv = client->Get(query + "&format=csv");
+  ASSERT_TRUE(csv);
+  EXPECT_EQ(csv->status, 200);
+  EXPECT_EQ(csv->get_header_value("Content-Type"), "text/csv; charset=utf-8");
+  EXPECT_EQ(csv->body, "centre,count,density,cumulative\n1.25,250,0.1,0.25\n3.75,750,0.3,1\n");
+  auto text = client->Get(query + "&format=text");
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->body.rfind("\"report\"\nchart: /runs/", 0), 0u) << text->body;
+  auto bad = client->Get(query + "&format=xml");
+  ASSERT_TRUE(bad);
+  EXPECT_EQ(bad->status, 400);
+  EXPECT_EQ(bad->body.rfind("format: ", 0), 0u) << bad->body;
+  for (const std::string& id : run_dirs()) {
+    EXPECT_FALSE(fs::exists(scratch_.path() / "tmp" / id / "results.tsv")) << "left behind";
+  }
+
+  // Missing, malformed, or of other parameters: a failed run for JSON and CSV.
+  for (const std::string& results : {std::string(), std::string("polygons-results\\t1\\n"),
+                                     std::string("polygons-results\\t1\\nsides\\t4\\n")}) {
+    served_service broken(options_with(script(results_program(results))));
+    for (const char* format : {"json", "csv"}) {
+      auto res = broken.client()->Get(query + "&format=" + format);
+      ASSERT_TRUE(res);
+      EXPECT_EQ(res->status, 500) << format << " " << results;
+      EXPECT_EQ(res->body, "\"report\"\nThe run failed: its results could not be read.\n");
+    }
+  }
 }
 
 // Refused before the body is read, and the connection dropped: what the client

@@ -1,0 +1,149 @@
+#include "run/results_file.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+#include "text/io.hpp"
+
+namespace polygons::run {
+namespace {
+
+constexpr std::string_view kPartialSuffix = ".part";
+constexpr std::size_t kBufferedText = 1 << 16;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using OpenFile = std::unique_ptr<std::FILE, FileCloser>;
+
+text::FatalError io_failure(std::string_view what, const std::string& path, int err) {
+  return text::FatalError(std::string(what) + " results file " + path + ": " + std::strerror(err),
+                          text::kExitIoFailure);
+}
+
+void append_real(std::string& text, double value) {
+  if (std::isnan(value)) {
+    text += "nan";  // to_chars would write -nan for a NaN with its sign bit set
+    return;
+  }
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  text.append(digits, end);
+}
+
+void append_integer(std::string& text, std::int64_t value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  text.append(digits, end);
+}
+
+void append_real_field(std::string& text, std::string_view name, double value) {
+  text.append(name).push_back('\t');
+  append_real(text, value);
+  text.push_back('\n');
+}
+
+void append_integer_field(std::string& text, std::string_view name, std::int64_t value) {
+  text.append(name).push_back('\t');
+  append_integer(text, value);
+  text.push_back('\n');
+}
+
+std::string header_text(const params::run_parameters& p, const ResultFigures& f) {
+  std::string text = "polygons-results\t1\n";
+  append_integer_field(text, "sides", p.sides);
+  append_real_field(text, "radius", p.radius);
+  append_integer_field(text, "trials", p.N);
+  append_integer_field(text, "seed", p.iseed);
+  append_integer_field(text, "classes", p.klass);
+  append_integer_field(text, "show", p.ishow);
+  append_real_field(text, "width", f.class_width);
+  append_real_field(text, "min", f.perim_min);
+  append_real_field(text, "max", f.perim_max);
+  append_real_field(text, "average", f.average);
+  append_real_field(text, "stdev", f.stdev);
+  append_real_field(text, "mode_x", f.mode_x);
+  append_real_field(text, "mode_y", f.mode_y);
+  text += "centre\tcount\tdensity\tcumulative\n";
+  return text;
+}
+
+void append_class_row(std::string& text, double centre, std::int64_t count, double density,
+                      double cumulative) {
+  append_real(text, centre);
+  text.push_back('\t');
+  append_integer(text, count);
+  text.push_back('\t');
+  append_real(text, density);
+  text.push_back('\t');
+  append_real(text, cumulative);
+  text.push_back('\n');
+}
+
+void write_text(std::FILE* file, std::string& text, const std::string& path) {
+  if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+    throw io_failure("cannot write", path, errno);
+  }
+  text.clear();
+}
+
+void write_all(std::FILE* file, const std::string& path, const params::run_parameters& p,
+               const ResultFigures& figures, std::span<const double> centre,
+               std::span<const std::int64_t> count, std::span<const double> result_z) {
+  std::string text = header_text(p, figures);
+  for (std::size_t k = 0; k < static_cast<std::size_t>(p.klass); ++k) {
+    append_class_row(text, centre[k], count[k], result_z[2 * k], result_z[2 * k + 1]);
+    if (text.size() >= kBufferedText) write_text(file, text, path);
+  }
+  write_text(file, text, path);
+}
+
+void check_sizes(const params::run_parameters& p, std::size_t centres, std::size_t counts,
+                 std::size_t z_values) {
+  const auto classes = static_cast<std::size_t>(p.klass > 0 ? p.klass : 0);
+  if (centres < classes || counts < classes || z_values < 2 * classes) {
+    throw std::invalid_argument("write_results_file: vectors shorter than the classes");
+  }
+}
+
+}  // namespace
+
+bool results_file_requested(const char* value) {
+  return value != nullptr && std::string_view(value) == "1";
+}
+
+void discard_results_file(std::string_view workdir) {
+  const std::string path = std::string(workdir) + std::string(kResultsName);
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    throw io_failure("cannot delete the earlier", path, errno);
+  }
+}
+
+void write_results_file(std::string_view workdir, const params::run_parameters& p,
+                        const ResultFigures& figures, std::span<const double> centre,
+                        std::span<const std::int64_t> count, std::span<const double> result_z) {
+  check_sizes(p, centre.size(), count.size(), result_z.size());
+  const std::string path = std::string(workdir) + std::string(kResultsName);
+  const std::string partial = path + std::string(kPartialSuffix);
+  OpenFile file(std::fopen(partial.c_str(), "w"));
+  if (!file) throw io_failure("cannot open", partial, errno);
+  try {
+    write_all(file.get(), partial, p, figures, centre, count, result_z);
+    if (std::fclose(file.release()) != 0) throw io_failure("cannot write", partial, errno);
+    if (std::rename(partial.c_str(), path.c_str()) != 0) {
+      throw io_failure("cannot rename " + partial + " to the", path, errno);
+    }
+  } catch (...) {
+    std::remove(partial.c_str());
+    throw;
+  }
+}
+
+}  // namespace polygons::run

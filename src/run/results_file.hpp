@@ -1,0 +1,54 @@
+#pragma once
+// The results file: the figures of a run as tab-separated text for programs
+// (the web service, scripts), written beside the chart when the environment
+// asks for it. Its layout, line by line:
+//   polygons-results 1, then sides, radius, trials, seed, classes, show,
+//   width, min, max, average, stdev, mode_x, mode_y as "name<TAB>value";
+//   the header "centre count density cumulative"; one row per class.
+// Reals are the shortest text that reads back to the same double (nan, inf
+// and -inf when not finite); integers are decimal.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "params/run_parameters.hpp"
+
+namespace polygons::run {
+
+inline constexpr char kResultsVariable[] = "POLYGONS_RESULTS";
+inline constexpr std::string_view kResultsName = "results.tsv";
+
+// Whether the value of POLYGONS_RESULTS (nullptr when unset) asks for the file: "1".
+bool results_file_requested(const char* value);
+
+// The figures of a finished run besides its parameters.
+struct ResultFigures {
+  double class_width = 0.0;
+  double perim_min = 0.0;  // the class range
+  double perim_max = 0.0;
+  double average = 0.0;
+  double stdev = 0.0;
+  double mode_x = 0.0;
+  double mode_y = 0.0;
+};
+
+// Removes a results file an earlier run left in `workdir`, so that a run
+// that fails leaves none that could pass for its own. Call it before any
+// trial runs. Ends the run (text::FatalError, kExitIoFailure) when the name
+// is there and cannot be removed.
+void discard_results_file(std::string_view workdir);
+
+// Writes the results file into `workdir`: classes 1 .. p.klass, with the
+// class centres, counts (the first p.klass of `count`) and the result
+// vectors (density and cumulative fraction of each class next to each
+// other). The file is written under a temporary name and renamed, so it is
+// complete or absent. Ends the run (text::FatalError, kExitIoFailure) when
+// it cannot be written. Throws std::invalid_argument when a vector is
+// shorter than the classes.
+void write_results_file(std::string_view workdir, const params::run_parameters& p,
+                        const ResultFigures& figures, std::span<const double> centre,
+                        std::span<const std::int64_t> count, std::span<const double> result_z);
+
+}  // namespace polygons::run

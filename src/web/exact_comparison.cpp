@@ -1,0 +1,93 @@
+#include "web/exact_comparison.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace polygons::web {
+namespace {
+
+// `value` with `digits` significant digits, as people write it (0.00215, 4.991).
+std::string significant(double value, int digits) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
+  return buffer;
+}
+
+std::string standard_error_sentence(const run_results& results, double standard_error) {
+  return "Standard error of the run's average: " + significant(standard_error, 3) +
+         " (its standard deviation " + significant(results.stdev, 4) +
+         " divided by the square root of its " + std::to_string(results.trials) + " trials).";
+}
+
+// How far chance alone plausibly takes an average, for a distance of
+// `distance` standard errors (rounded as shown).
+std::string chance_verdict(double distance) {
+  if (distance < 2.0) return "well within what chance alone gives.";
+  if (distance < 3.0) {
+    return "unusual, as chance alone goes this far in fewer than 1 run in 20; another seed "
+           "will tell whether it happens again.";
+  }
+  return "chance alone goes this far in fewer than 1 run in 300, so something other than "
+         "chance is likely at work.";
+}
+
+std::string distance_sentence(double z) {
+  const double shown = std::round(std::fabs(z) * 10.0) / 10.0;
+  if (shown == 0.0) {
+    return "The run's average is less than 0.05 standard errors from the exact mean: " +
+           chance_verdict(shown);
+  }
+  char figure[32];
+  std::snprintf(figure, sizeof figure, "%.1f", shown);
+  return std::string("The run's average is ") + figure + " standard errors " +
+         (z > 0 ? "above" : "below") + " the exact mean: " + chance_verdict(shown);
+}
+
+// For a run without a distance in standard errors: its standard error is 0
+// (every trial gave the same perimeter, as with one corner) or a figure is
+// not finite.
+std::string without_spread_sentence(const run_results& results, const exact_comparison& c) {
+  if (c.standard_error != 0.0) {
+    return "The spread of the run could not be measured, so its average cannot be weighed "
+           "against the exact mean.";
+  }
+  const double tolerance = 1e-12 * std::max(1.0, std::fabs(c.exact.mean));
+  if (std::fabs(results.average - c.exact.mean) <= tolerance) {
+    return "Every trial gives the same perimeter, so the run's average is the exact mean itself: "
+           "chance plays no part here.";
+  }
+  return "Every trial gave the same perimeter, yet the run's average differs from the exact "
+         "mean: chance cannot explain that.";
+}
+
+}  // namespace
+
+exact_comparison compare_with_exact(const run_results& results,
+                                    const sim::PerimeterMoments& exact) {
+  exact_comparison c;
+  c.exact = exact;
+  c.standard_error = results.stdev / std::sqrt(static_cast<double>(results.trials));
+  const double z = (results.average - exact.mean) / c.standard_error;
+  if (c.standard_error > 0.0 && std::isfinite(z)) c.z = z;
+  return c;
+}
+
+std::string exact_sentence(const sim::PerimeterMoments& exact) {
+  return "Exact mean of the perimeter: " + significant(exact.mean, 6) +
+         "; exact standard deviation: " + significant(exact.stdev, 6) + ".";
+}
+
+std::vector<std::string> comparison_sentences(const run_results& results,
+                                              const exact_comparison& comparison) {
+  std::vector<std::string> sentences = {exact_sentence(comparison.exact)};
+  if (comparison.z) {
+    sentences.push_back(standard_error_sentence(results, comparison.standard_error));
+    sentences.push_back(distance_sentence(*comparison.z));
+  } else {
+    sentences.push_back(without_spread_sentence(results, comparison));
+  }
+  return sentences;
+}
+
+}  // namespace polygons::web

@@ -1,0 +1,43 @@
+#pragma once
+// What the service checks of every request before a route sees it, the
+// headers every answer carries, and who a request counts for.
+
+#include <string>
+#include <vector>
+
+#include "web/run_executor.hpp"
+
+namespace httplib {
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace polygons::web {
+
+// Refuses, before its body is read, a request no route may take: two body
+// lengths or hosts (400), a host name not in `server_names` (421), an encoded
+// body (415), a method a run route does not take (405 with Allow), a form
+// post from another site (403). True, with the answer set and the connection
+// marked to close, when it did.
+bool refused_up_front(const httplib::Request& req, httplib::Response& res,
+                      const std::vector<std::string>& server_names);
+
+// True for an answer after which the connection is dropped: what the client
+// sent after the request line and headers may be an unread body, never a
+// next request.
+bool ends_connection(const httplib::Response& res);
+
+// The headers every answer carries: no sniffing, a strict content policy.
+void set_common_headers(httplib::Response& res);
+
+// "Bad request" and the like, for a status the library answers by itself.
+const char* error_reason(int status);
+
+// The socket a request came on; -1 when it cannot be found.
+int socket_of(const httplib::Request& req);
+
+// The client a request counts for (the peer, or for requests from
+// `trusted_proxy` the address it names) and its connection.
+run_origin origin_of(const httplib::Request& req, const std::string& trusted_proxy);
+
+}  // namespace polygons::web

@@ -1,0 +1,138 @@
+#include "web/results_file.hpp"
+
+#include <charconv>
+#include <limits>
+
+namespace polygons::web {
+namespace {
+
+constexpr std::int32_t kMaxSidesOrClasses = 10000;
+
+// The file's lines, each without its newline; the last one must end in one.
+class line_reader {
+ public:
+  explicit line_reader(std::string_view text) : text_(text) {}
+  bool next(std::string_view& line) {
+    std::size_t end = text_.find('\n', at_);
+    if (end == std::string_view::npos) return false;
+    line = text_.substr(at_, end - at_);
+    at_ = end + 1;
+    ++number_;
+    return true;
+  }
+  bool at_end() const { return at_ == text_.size(); }
+  std::size_t number() const { return number_; }
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
+  std::size_t number_ = 0;
+};
+
+std::vector<std::string_view> split_tabs(std::string_view line) {
+  std::vector<std::string_view> fields;
+  std::size_t at = 0;
+  while (true) {
+    std::size_t end = line.find('\t', at);
+    fields.push_back(line.substr(at, end == std::string_view::npos ? end : end - at));
+    if (end == std::string_view::npos) return fields;
+    at = end + 1;
+  }
+}
+
+template <typename Integer>
+bool read_integer(std::string_view text, Integer& out) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+bool read_real(std::string_view text, double& out) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+struct results_parser {
+  line_reader lines;
+  std::string& error;
+
+  bool fail(const std::string& what) {
+    error = "line " + std::to_string(lines.number()) + ": " + what;
+    return false;
+  }
+
+  bool exact_line(std::string_view expected) {
+    std::string_view line;
+    if (!lines.next(line)) return fail("the file ends before \"" + std::string(expected) + "\"");
+    return line == expected || fail("expected \"" + std::string(expected) + "\"");
+  }
+
+  template <typename Value, typename Read>
+  bool named_value(std::string_view name, Value& out, Read read) {
+    std::string_view line;
+    if (!lines.next(line)) return fail("the file ends before " + std::string(name));
+    std::vector<std::string_view> fields = split_tabs(line);
+    if (fields.size() != 2 || fields[0] != name) return fail("expected " + std::string(name));
+    return read(fields[1], out) || fail("the value of " + std::string(name) + " is not valid");
+  }
+  bool integer(std::string_view name, std::int32_t& out) {
+    return named_value(name, out, read_integer<std::int32_t>);
+  }
+  bool integer(std::string_view name, std::int64_t& out) {
+    return named_value(name, out, read_integer<std::int64_t>);
+  }
+  bool real(std::string_view name, double& out) { return named_value(name, out, read_real); }
+
+  bool class_row(result_class& row) {
+    std::string_view line;
+    if (!lines.next(line)) return fail("the file ends before its last class");
+    std::vector<std::string_view> fields = split_tabs(line);
+    if (fields.size() != 4 || !read_real(fields[0], row.centre) ||
+        !read_integer(fields[1], row.count) || !read_real(fields[2], row.density) ||
+        !read_real(fields[3], row.cumulative)) {
+      return fail("expected a class: centre, count, density and cumulative");
+    }
+    return row.count >= 0 || fail("a negative count");
+  }
+};
+
+bool in_range(std::int64_t value, std::int64_t low, std::int64_t high) {
+  return value >= low && value <= high;
+}
+
+}  // namespace
+
+bool parse_results(std::string_view text, run_results& out, std::string& error) {
+  results_parser p{line_reader(text), error};
+  run_results r;
+  bool ok = p.exact_line("polygons-results\t1") && p.integer("sides", r.sides) &&
+            p.real("radius", r.radius) && p.integer("trials", r.trials) &&
+            p.integer("seed", r.seed) && p.integer("classes", r.classes) &&
+            p.integer("show", r.show) && p.real("width", r.width) && p.real("min", r.min) &&
+            p.real("max", r.max) && p.real("average", r.average) && p.real("stdev", r.stdev) &&
+            p.real("mode_x", r.mode_x) && p.real("mode_y", r.mode_y);
+  if (!ok) return false;
+  if (!in_range(r.sides, 1, kMaxSidesOrClasses) || !in_range(r.classes, 1, kMaxSidesOrClasses) ||
+      r.trials < 1) {
+    return p.fail("sides, classes or trials out of range");
+  }
+  if (!p.exact_line("centre\tcount\tdensity\tcumulative")) return false;
+  r.rows.resize(static_cast<std::size_t>(r.classes));
+  std::int64_t total = 0;
+  for (result_class& row : r.rows) {
+    if (!p.class_row(row)) return false;
+    if (row.count > std::numeric_limits<std::int64_t>::max() - total) {
+      return p.fail("the counts overflow");
+    }
+    total += row.count;
+  }
+  if (!p.lines.at_end()) return p.fail("a line after the last class");
+  if (total != r.trials) {
+    error = "the class counts sum to " + std::to_string(total) + ", not to the " +
+            std::to_string(r.trials) + " trials";
+    return false;
+  }
+  out = std::move(r);
+  return true;
+}
+
+}  // namespace polygons::web

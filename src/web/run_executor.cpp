@@ -1,0 +1,247 @@
+#include "web/run_executor.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <stdexcept>
+
+#include "run/engine_policy.hpp"
+#include "web/plot_template.hpp"
+#include "web/run_dir.hpp"
+#include "web/spawn.hpp"
+
+namespace polygons::web {
+namespace fs = std::filesystem;
+namespace {
+
+// Cores counted as the program counts them, so that the runs at once share
+// exactly what the program would use alone.
+std::size_t cores() { return static_cast<std::size_t>(std::max(1, run::available_processors())); }
+
+std::size_t running_limit(const service_options& options) {
+  return options.max_running ? options.max_running : cores();
+}
+
+// The environment of every child: no USER (the program's limits for runs
+// without a login apply), and the cores shared between the runs at once.
+std::vector<std::string> child_environment(const service_options& options) {
+  std::vector<std::string> environment = environment_without({"USER", "OMP_NUM_THREADS"});
+  const std::size_t threads = std::max<std::size_t>(1, cores() / running_limit(options));
+  environment.push_back("OMP_NUM_THREADS=" + std::to_string(threads));
+  environment.push_back("POLYGONS_RESULTS=1");
+  return environment;
+}
+
+std::string busy_message() {
+  return "The server is busy with other runs; try again in " + std::to_string(kRetryAfterSeconds) +
+         " seconds.";
+}
+
+std::string client_busy_message() {
+  return "Another run of yours is still in progress; one run at a time for each visitor. Try "
+         "again when it has finished.";
+}
+
+std::string time_limit_message(std::chrono::seconds limit) {
+  return "The run was stopped after " + std::to_string(limit.count()) +
+         " seconds, the time limit of this server; try fewer trials.";
+}
+
+void log_run(const run_request& request, const run_origin& origin, const run_outcome& outcome,
+             double seconds) {
+  std::fprintf(stderr,
+               "polygons-web: run %s status %d in %.2f s for %s (sides %d, radius %s, trials %s, "
+               "seed %d, classes %d, show %d)\n",
+               outcome.id.empty() ? "-" : outcome.id.c_str(), http_status(outcome.result), seconds,
+               origin.client.empty() ? "-" : origin.client.c_str(), request.sides,
+               real_text(request.radius).c_str(), real_text(request.trials).c_str(), request.seed,
+               request.classes, request.show);
+}
+
+// A failed run, with the program's messages: for the operator, not the visitor.
+void log_failure(const run_outcome& outcome) {
+  constexpr std::size_t kMaxLogged = 4096;
+  std::string messages = outcome.diagnostics.substr(0, kMaxLogged);
+  if (!messages.empty() && messages.back() != '\n') messages += '\n';
+  std::fprintf(stderr, "polygons-web: run %s failed: %s\n%s",
+               outcome.id.empty() ? "-" : outcome.id.c_str(), outcome.failure.c_str(),
+               messages.c_str());
+}
+
+// Sets the outcome's state (and, for a failure, why) from how the child ended.
+void classify_end(const spawn_result& ran, run_outcome& outcome) {
+  if (ran.timed_out) {
+    outcome.result = run_outcome::state::timed_out;
+  } else if (ran.abandoned) {
+    outcome.result = run_outcome::state::abandoned;
+  } else if (ran.exited_ok()) {
+    outcome.result = run_outcome::state::finished;
+  } else if (!ran.started) {
+    outcome.failure = "the program could not be started";
+    outcome.diagnostics = ran.start_error;
+  } else if (ran.output_cut) {
+    outcome.failure = "the program wrote more output than this server accepts";
+  } else if (ran.signal != 0) {
+    outcome.failure = "the program ended by signal " + std::to_string(ran.signal);
+  } else {
+    outcome.failure = "the program ended with status " + std::to_string(ran.exit_status);
+  }
+}
+
+// A finished run's results, which no file of the run keeps afterwards. Empty,
+// with why in `fault`, when missing, malformed, or of other parameters than
+// those asked for.
+std::optional<run_results> take_results(const fs::path& workdir, std::string_view id,
+                                        const run_request& request, std::string& fault) {
+  std::string error;
+  std::optional<std::string> text = read_run_file(workdir, id, kResultsName, kMaxResultsBytes, error);
+  remove_run_file(workdir, id, kResultsName);
+  run_results results;
+  if (!text) {
+    fault = std::string(kResultsName) + ": " + error;
+  } else if (!parse_results(*text, results, error)) {
+    fault = std::string(kResultsName) + ": " + error;
+  } else if (results.sides != request.sides ||
+             !(std::fabs(results.radius - request.radius) <= 1e-12 * request.radius) ||
+             results.show != request.show ||
+             (request.classes > 0 && results.classes != request.classes)) {
+    fault = std::string(kResultsName) + ": the parameters are not those of the run";
+  } else {
+    return results;
+  }
+  return std::nullopt;
+}
+
+// Not finite when the sides or radius are beyond what the exact answer takes
+// (never for a request the fields accept).
+sim::PerimeterMoments exact_answer_for(const run_request& request) {
+  try {
+    return sim::exact_perimeter_moments(request.sides, request.radius);
+  } catch (const std::exception&) {
+    return {std::nan(""), std::nan("")};
+  }
+}
+
+void log_results_fault(const run_outcome& outcome) {
+  std::fprintf(stderr, "polygons-web: run %s has no results: %s\n", outcome.id.c_str(),
+               outcome.results_fault.c_str());
+}
+
+}  // namespace
+
+int http_status(run_outcome::state state) {
+  switch (state) {
+    case run_outcome::state::finished: return 200;
+    case run_outcome::state::busy: return 503;
+    case run_outcome::state::client_busy: return 429;
+    case run_outcome::state::timed_out: return 504;
+    case run_outcome::state::abandoned: return 499;
+    case run_outcome::state::failed: return 500;
+  }
+  return 500;
+}
+
+bool asks_to_wait(run_outcome::state state) {
+  return state == run_outcome::state::busy || state == run_outcome::state::client_busy;
+}
+
+std::string outcome_message(const run_outcome& outcome, std::chrono::seconds limit) {
+  switch (outcome.result) {
+    case run_outcome::state::finished: return "";
+    case run_outcome::state::busy: return busy_message();
+    case run_outcome::state::client_busy: return client_busy_message();
+    case run_outcome::state::timed_out: return time_limit_message(limit);
+    case run_outcome::state::abandoned: return "The run was stopped: the client hung up.";
+    case run_outcome::state::failed: return "The run failed: " + outcome.failure + ".";
+  }
+  return "";
+}
+
+std::string chart_url(std::string_view id) {
+  return "/runs/" + std::string(id) + "/" + std::string(kChartName);
+}
+
+run_executor::run_executor(service_options options, std::string plot_template)
+    : options_(std::move(options)),
+      plot_template_(std::move(plot_template)),
+      child_environment_(child_environment(options_)),
+      slots_(running_limit(options_), options_.max_waiting) {
+  std::error_code ignored;
+  // Searchable by a front server that serves the charts as another user.
+  if (fs::create_directories(runs_root(options_.workdir), ignored)) {
+    fs::permissions(runs_root(options_.workdir), fs::perms(0755), ignored);
+  }
+}
+
+run_outcome run_executor::run(const run_request& request, const run_origin& origin,
+                              results_need need) {
+  run_outcome outcome;
+  outcome.exact = exact_answer_for(request);
+  std::optional<claim_hold> client;
+  if (!origin.client.empty()) {
+    client.emplace(clients_, origin.client);
+    if (!client->held()) {
+      outcome.result = run_outcome::state::client_busy;
+      return outcome;
+    }
+  }
+  slot_hold slot(slots_);
+  if (!slot.held()) {
+    outcome.result = run_outcome::state::busy;
+    return outcome;
+  }
+
+  std::string error;
+  for (int attempt = 0; attempt < 3 && outcome.id.empty(); ++attempt) {
+    std::string id = new_run_id();
+    if (create_run_dir(options_.workdir, id, error)) outcome.id = id;
+  }
+  if (outcome.id.empty()) {
+    outcome.failure = "its directory could not be created";
+    outcome.diagnostics = error;
+    log_failure(outcome);
+    return outcome;
+  }
+  // Released on every way out, so the directory is swept in time.
+  claim_hold active(active_ids_, outcome.id);
+
+  spawn_request child;
+  child.program = options_.program;
+  child.args = {outcome.id};
+  child.cwd = options_.workdir;
+  child.environment = child_environment_;
+  child.input = parameter_lines(request) + with_exact_mean_line(plot_template_, outcome.exact.mean);
+  child.time_limit = options_.time_limit;
+  child.client_socket = origin.client_socket;
+  spawn_result ran = run_child(child);
+
+  outcome.report = std::move(ran.out);
+  outcome.diagnostics = std::move(ran.err);
+  classify_end(ran, outcome);
+
+  if (outcome.result == run_outcome::state::finished) {
+    outcome.results = take_results(options_.workdir, outcome.id, request, outcome.results_fault);
+  }
+  if (outcome.result == run_outcome::state::finished && !outcome.results) {
+    if (need == results_need::required) {
+      outcome.result = run_outcome::state::failed;
+      outcome.failure = "its results could not be read";
+      outcome.diagnostics = outcome.results_fault + "\n" + outcome.diagnostics;
+    } else {
+      log_results_fault(outcome);
+    }
+  }
+  if (outcome.result == run_outcome::state::finished) {
+    outcome.chart_fault = chart_fault(options_.workdir, outcome.id);
+    outcome.has_chart = outcome.chart_fault.empty();
+  }
+  if (!outcome.has_chart) remove_run_dir(options_.workdir, outcome.id);
+  if (outcome.result == run_outcome::state::failed) log_failure(outcome);
+  if (options_.log_runs) {
+    log_run(request, origin, outcome, static_cast<double>(ran.elapsed.count()) / 1000.0);
+  }
+  return outcome;
+}
+
+}  // namespace polygons::web

@@ -1,0 +1,92 @@
+#pragma once
+// Runs of the program for the service, with no knowledge of HTTP. Admission
+// (a slot, at most one run in flight for each client), a fresh run id and
+// directory, the program started there on the parameter lines and the
+// plotting template (with the exact mean marked), the way it ended told
+// apart, its results file read and removed, and the chart checked. A run
+// without a chart leaves no directory behind. One log line per run, the
+// program's messages of a failed run and why a finished run has no results
+// go to standard error.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/exact_moments.hpp"
+#include "web/fields.hpp"
+#include "web/results_file.hpp"
+#include "web/run_slots.hpp"
+#include "web/service_options.hpp"
+
+namespace polygons::web {
+
+// Where a run's request came from.
+struct run_origin {
+  std::string client;      // the address it counts for; empty: no per-client limit
+  int client_socket = -1;  // its connection, watched for a hang-up; -1: none
+};
+
+// What one run gave.
+struct run_outcome {
+  enum class state { finished, busy, client_busy, timed_out, abandoned, failed };
+  state result = state::failed;
+  std::string id;
+  std::string report;       // standard output of the program
+  std::string diagnostics;  // its standard error, or why it could not start
+                            // (for the operator only when the run failed)
+  std::string failure;      // why it failed, for the visitor: no paths, no messages
+  bool has_chart = false;
+  std::string chart_fault;  // why a finished run has no chart
+  sim::PerimeterMoments exact;          // for the sides and radius asked for
+  std::optional<run_results> results;  // the program's figures of a finished run
+  std::string results_fault;           // why a finished run has none
+};
+
+// Whether a run is of use without the program's results file.
+enum class results_need { optional, required };
+
+// The status of the answer to an outcome (499 for a client that hung up, as
+// front servers log it).
+int http_status(run_outcome::state state);
+
+// True for the outcomes a client should try again later (busy, client busy).
+bool asks_to_wait(run_outcome::state state);
+
+// Seconds a client that is asked to wait is told to wait.
+inline constexpr int kRetryAfterSeconds = 10;
+
+// What to tell the visitor instead of the report (or after it); empty for a
+// finished run. `limit` is the time limit of a run.
+std::string outcome_message(const run_outcome& outcome, std::chrono::seconds limit);
+
+// "/runs/<id>/gnu.png"
+std::string chart_url(std::string_view id);
+
+class run_executor {
+ public:
+  // Takes `options.program` and `options.workdir` as absolute paths. Creates
+  // <workdir>/tmp when it is missing. `plot_template` follows the parameter
+  // lines on every run's standard input.
+  run_executor(service_options options, std::string plot_template);
+
+  // One run, waiting for a slot when needed. When the results are required,
+  // a finished run without them (missing, malformed, or not of this request)
+  // is a failed run.
+  run_outcome run(const run_request& request, const run_origin& origin,
+                  results_need need = results_need::optional);
+
+  // True while the run with this id is in progress: its directory stays.
+  bool in_progress(std::string_view id) const { return active_ids_.claimed(id); }
+
+ private:
+  service_options options_;
+  std::string plot_template_;
+  std::vector<std::string> child_environment_;
+  run_slots slots_;
+  claims active_ids_;  // runs in progress
+  claims clients_;     // clients with a run in flight
+};
+
+}  // namespace polygons::web

@@ -1,0 +1,33 @@
+#pragma once
+// The settings of one web service: where it listens, what it runs, and its
+// limits. Filled from defaults and the command line (web/options.hpp).
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace polygons::web {
+
+struct service_options {
+  std::string host = "127.0.0.1";
+  int port = 8080;  // 0: any free port
+  std::filesystem::path program;        // the simulation program
+  std::filesystem::path template_path;  // the plotting template sent after the parameters
+  std::filesystem::path workdir = ".";  // runs go to <workdir>/tmp/<id>/
+  std::chrono::seconds time_limit{60};
+  std::chrono::seconds retention{600};
+  std::size_t max_running = 0;  // 0: one per core
+  std::size_t max_waiting = 4;
+  std::size_t threads = 64;  // connections served at once
+  std::size_t max_request_bytes = 8192;
+  bool log_runs = true;  // one line per run on standard error
+  // Host names (a Host header's name, without its port) the service answers.
+  std::vector<std::string> server_names = {"localhost", "127.0.0.1", "[::1]"};
+  // The front server's address: only its requests name the client in
+  // X-Real-IP or X-Forwarded-For. Empty: the connection's peer is the client.
+  std::string trusted_proxy;
+};
+
+}  // namespace polygons::web

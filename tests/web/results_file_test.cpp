@@ -1,0 +1,74 @@
+#include "web/results_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace polygons::web {
+namespace {
+
+const std::string kHead =
+    "polygons-results\t1\nsides\t3\nradius\t1\ntrials\t1000\nseed\t-7\nclasses\t2\nshow\t1\n"
+    "width\t2.598076211353316\nmin\t0\nmax\t5.196152422706632\naverage\t4.1\nstdev\t0.5\n"
+    "mode_x\t3.897114317029974\nmode_y\tnan\ncentre\tcount\tdensity\tcumulative\n";
+const std::string kRows =
+    "1.299038105676658\t250\t0.1\t0.25\n3.897114317029974\t750\t0.3\t1\n";
+
+TEST(ResultsFile, ReadsEveryFigureAndClassExactly) {
+  run_results r;
+  std::string error;
+  ASSERT_TRUE(parse_results(kHead + kRows, r, error)) << error;
+  EXPECT_EQ(r.sides, 3);
+  EXPECT_EQ(r.radius, 1.0);
+  EXPECT_EQ(r.trials, 1000);
+  EXPECT_EQ(r.seed, -7);
+  EXPECT_EQ(r.classes, 2);
+  EXPECT_EQ(r.show, 1);
+  EXPECT_EQ(r.width, 2.598076211353316);
+  EXPECT_EQ(r.max, 5.196152422706632);
+  EXPECT_EQ(r.average, 4.1);
+  EXPECT_EQ(r.stdev, 0.5);
+  EXPECT_TRUE(std::isnan(r.mode_y));
+  ASSERT_EQ(r.rows.size(), 2u);
+  EXPECT_EQ(r.rows[1].centre, 3.897114317029974);
+  EXPECT_EQ(r.rows[1].count, 750);
+  EXPECT_EQ(r.rows[1].density, 0.3);
+  EXPECT_EQ(r.rows[1].cumulative, 1.0);
+}
+
+// Each case differs from a valid file in one way.
+TEST(ResultsFile, RefusesAnythingButACompleteWellFormedFile) {
+  auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+  };
+  const std::string valid = kHead + kRows;
+  const std::pair<std::string, const char*> cases[] = {
+      {"", "empty"},
+      {replaced(valid, "results\t1", "results\t2"), "another version"},
+      {valid.substr(0, valid.size() - 1), "last line without its newline"},
+      {kHead + kRows.substr(0, kRows.find('\n') + 1), "a class missing"},
+      {valid + "\n", "a line after the last class"},
+      {replaced(valid, "seed\t-7", "iseed\t-7"), "another name"},
+      {replaced(valid, "stdev\t0.5", "stdev\t 0.5"), "a blank before a value"},
+      {replaced(valid, "stdev\t0.5", "stdev\t0.5\tx"), "a third field"},
+      {replaced(valid, "average\t4.1", "average\t4,1"), "decimal comma"},
+      {replaced(valid, "average\t4.1", "average\t+4.1"), "plus sign"},
+      {replaced(valid, "trials\t1000", "trials\t1e3"), "a real for an integer"},
+      {replaced(valid, "sides\t3", "sides\t99999999999"), "sides beyond 32 bits"},
+      {replaced(valid, "sides\t3", "sides\t0"), "no sides"},
+      {replaced(valid, "classes\t2", "classes\t10001"), "too many classes"},
+      {replaced(valid, "\t250\t", "\t-250\t"), "a negative count"},
+      {replaced(valid, "\t750\t", "\t751\t"), "counts that do not sum to the trials"},
+      {replaced(valid, "\t750\t", "\t9223372036854775807\t"), "counts that overflow"},
+      {replaced(valid, "\n", "\r\n"), "carriage return"},
+  };
+  for (const auto& [text, why] : cases) {
+    run_results r;
+    std::string error;
+    EXPECT_FALSE(parse_results(text, r, error)) << why;
+    EXPECT_FALSE(error.empty()) << why;
+  }
+}
+
+}  // namespace
+}  // namespace polygons::web
