@@ -73,8 +73,7 @@ void draw_lanes_plain(std::uint64_t* lanes1, std::uint64_t* lanes2, std::int32_t
 
 // The same steps with the vector units' 32 x 32 -> 64 bit multiply, which
 // the compiler does not find by itself.
-POLYGONS_TARGET_AVX512 inline __m512i mul_mod_512(__m512i s, __m512i a, __m512i c,
-                                                              __m512i m) {
+POLYGONS_TARGET_AVX512 inline __m512i mul_mod_512(__m512i s, __m512i a, __m512i c, __m512i m) {
   const __m512i low31 = _mm512_set1_epi64(0x7FFFFFFF);
   __m512i t = _mm512_mul_epu32(s, a);
   t = _mm512_add_epi64(_mm512_mul_epu32(_mm512_srli_epi64(t, 31), c), _mm512_and_si512(t, low31));
@@ -82,9 +81,8 @@ POLYGONS_TARGET_AVX512 inline __m512i mul_mod_512(__m512i s, __m512i a, __m512i 
   return _mm512_mask_sub_epi64(t, _mm512_cmpge_epu64_mask(t, m), t, m);
 }
 
-POLYGONS_TARGET_AVX512 void draw_lanes_avx512(std::uint64_t* lanes1,
-                                                          std::uint64_t* lanes2, std::int32_t* out,
-                                                          std::size_t rounds) {
+POLYGONS_TARGET_AVX512 void draw_lanes_avx512(std::uint64_t* lanes1, std::uint64_t* lanes2,
+                                              std::int32_t* out, std::size_t rounds) {
   constexpr int kVectors = kDrawLanes / 8;
   const __m512i a1 = _mm512_set1_epi64(kLaneA1), a2 = _mm512_set1_epi64(kLaneA2);
   const __m512i c1 = _mm512_set1_epi64(kC1), c2 = _mm512_set1_epi64(kC2);
@@ -114,8 +112,7 @@ POLYGONS_TARGET_AVX512 void draw_lanes_avx512(std::uint64_t* lanes1,
   }
 }
 
-POLYGONS_TARGET_AVX2 inline __m256i mul_mod_256(__m256i s, __m256i a, __m256i c,
-                                                           __m256i m) {
+POLYGONS_TARGET_AVX2 inline __m256i mul_mod_256(__m256i s, __m256i a, __m256i c, __m256i m) {
   const __m256i low31 = _mm256_set1_epi64x(0x7FFFFFFF);
   __m256i t = _mm256_mul_epu32(s, a);
   t = _mm256_add_epi64(_mm256_mul_epu32(_mm256_srli_epi64(t, 31), c), _mm256_and_si256(t, low31));
@@ -126,7 +123,7 @@ POLYGONS_TARGET_AVX2 inline __m256i mul_mod_256(__m256i s, __m256i a, __m256i c,
 }
 
 POLYGONS_TARGET_AVX2 void draw_lanes_avx2(std::uint64_t* lanes1, std::uint64_t* lanes2,
-                                                     std::int32_t* out, std::size_t rounds) {
+                                          std::int32_t* out, std::size_t rounds) {
   constexpr int kVectors = kDrawLanes / 4;
   const __m256i a1 = _mm256_set1_epi64x(kLaneA1), a2 = _mm256_set1_epi64x(kLaneA2);
   const __m256i c1 = _mm256_set1_epi64x(kC1), c2 = _mm256_set1_epi64x(kC2);
