@@ -10,7 +10,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "graph/data_file.hpp"
 #include "graph/plot_script.hpp"
@@ -43,24 +42,19 @@ bool has_parent_component(std::string_view path) {
   }
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using OpenFile = std::unique_ptr<std::FILE, FileCloser>;
-
 text::FatalError open_failure(const std::string& path, std::string_view what, int unit, int err) {
   return text::FatalError("cannot open " + std::string(what) + " " + path + " (unit " +
                               std::to_string(unit) + "): " + system_error_text(err),
                           text::kExitIoFailure);
 }
 
-OpenFile open_for_writing(const std::string& path, std::string_view what, int unit) {
-  OpenFile file(std::fopen(path.c_str(), "w"));
+text::OpenFile open_for_writing(const std::string& path, std::string_view what, int unit) {
+  text::OpenFile file(std::fopen(path.c_str(), "w"));
   if (!file) throw open_failure(path, what, unit, errno);
   return file;
 }
 
-void close_with_deletion(OpenFile& file, const std::string& path) {
+void close_with_deletion(text::OpenFile& file, const std::string& path) {
   if (std::fclose(file.release()) != 0) {
     const int err = errno;
     throw text::FatalError("cannot close " + path + ": " + system_error_text(err),
@@ -160,12 +154,12 @@ void www_graph(std::string_view workdir, int ishow, int n_min, int n_max, int nz
                std::span<const double> centre, std::span<const double> result_z,
                std::istream& in, text::LineSink& out) {
   const std::string gnudata = text::join_cut(kPathLength, {workdir, kDataName});
-  OpenFile data = open_for_writing(gnudata, "data file", IDATAFILE);
+  text::OpenFile data = open_for_writing(gnudata, "data file", IDATAFILE);
   text::FileSink data_sink(data.get(), "data file " + gnudata);
   data_to_file(data_sink, n_min, n_max, nz, centre, result_z, ishow, out);
 
   const std::string gnuload = text::join_cut(kPathLength, {workdir, kScriptName});
-  OpenFile script = open_for_writing(gnuload, "plotting script", IDATAFILE + 1);
+  text::OpenFile script = open_for_writing(gnuload, "plotting script", IDATAFILE + 1);
   text::FileSink script_sink(script.get(), "plotting script " + gnuload);
   const std::string image = text::join_cut(kPathLength, {workdir, kImageName});
   gnuload_make(script_sink, image, gnudata, in, out);

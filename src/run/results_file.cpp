@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <stdexcept>
 
 #include "text/io.hpp"
@@ -17,11 +16,6 @@ namespace {
 
 constexpr std::string_view kPartialSuffix = ".part";
 constexpr std::size_t kBufferedText = 1 << 16;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using OpenFile = std::unique_ptr<std::FILE, FileCloser>;
 
 text::FatalError io_failure(std::string_view what, const std::string& path, int err) {
   return text::FatalError(std::string(what) + " results file " + path + ": " + std::strerror(err),
@@ -132,7 +126,7 @@ void write_results_file(std::string_view workdir, const params::run_parameters& 
   check_sizes(p, centre.size(), count.size(), result_z.size());
   const std::string path = std::string(workdir) + std::string(kResultsName);
   const std::string partial = path + std::string(kPartialSuffix);
-  OpenFile file(std::fopen(partial.c_str(), "w"));
+  text::OpenFile file(std::fopen(partial.c_str(), "w"));
   if (!file) throw io_failure("cannot open", partial, errno);
   try {
     write_all(file.get(), partial, p, figures, centre, count, result_z);

@@ -3,6 +3,7 @@
 // line is written, and the two ways a run can stop before the end of main.
 
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -43,6 +44,13 @@ class LineSink {
   // Writes `line` followed by a newline; throws FatalError when that fails.
   virtual void put_line(std::string_view line) = 0;
 };
+
+// A C stream that is closed when it goes out of scope; take it back with
+// release() to close it yourself and see whether the close failed.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using OpenFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // Lines to a C stream, flushed one by one so that another process (or a
 // reader of a pipe) sees each line as soon as it is written. A failed write or
