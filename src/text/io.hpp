@@ -1,6 +1,7 @@
 #pragma once
 // The I/O layer: line output that is handed to the operating system as each
-// line is written, and the two ways a run can stop before the end of main.
+// line is written, warnings on standard error, and the two ways a run can
+// stop before the end of main.
 
 #include <cstdio>
 #include <memory>
