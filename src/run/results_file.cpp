@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "text/io.hpp"
 
@@ -22,62 +23,56 @@ text::FatalError io_failure(std::string_view what, const std::string& path, int 
                           text::kExitIoFailure);
 }
 
-void append_real(std::string& text, double value) {
-  if (std::isnan(value)) {
-    text += "nan";  // to_chars would write -nan for a NaN with its sign bit set
-    return;
+// The shortest text that reads back to the same number; every NaN as "nan"
+// (to_chars would write -nan for a NaN with its sign bit set).
+template <typename Number>
+void append_number(std::string& text, Number value) {
+  if constexpr (std::is_floating_point_v<Number>) {
+    if (std::isnan(value)) {
+      text += "nan";
+      return;
+    }
   }
   char digits[32];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   text.append(digits, end);
 }
 
-void append_integer(std::string& text, std::int64_t value) {
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  text.append(digits, end);
-}
-
-void append_real_field(std::string& text, std::string_view name, double value) {
+template <typename Number>
+void append_field(std::string& text, std::string_view name, Number value) {
   text.append(name).push_back('\t');
-  append_real(text, value);
-  text.push_back('\n');
-}
-
-void append_integer_field(std::string& text, std::string_view name, std::int64_t value) {
-  text.append(name).push_back('\t');
-  append_integer(text, value);
+  append_number(text, value);
   text.push_back('\n');
 }
 
 std::string header_text(const params::run_parameters& p, const ResultFigures& f) {
   std::string text = "polygons-results\t1\n";
-  append_integer_field(text, "sides", p.sides);
-  append_real_field(text, "radius", p.radius);
-  append_integer_field(text, "trials", p.N);
-  append_integer_field(text, "seed", p.iseed);
-  append_integer_field(text, "classes", p.klass);
-  append_integer_field(text, "show", p.ishow);
-  append_real_field(text, "width", f.class_width);
-  append_real_field(text, "min", f.perim_min);
-  append_real_field(text, "max", f.perim_max);
-  append_real_field(text, "average", f.average);
-  append_real_field(text, "stdev", f.stdev);
-  append_real_field(text, "mode_x", f.mode_x);
-  append_real_field(text, "mode_y", f.mode_y);
+  append_field(text, "sides", p.sides);
+  append_field(text, "radius", p.radius);
+  append_field(text, "trials", p.N);
+  append_field(text, "seed", p.iseed);
+  append_field(text, "classes", p.klass);
+  append_field(text, "show", p.ishow);
+  append_field(text, "width", f.class_width);
+  append_field(text, "min", f.perim_min);
+  append_field(text, "max", f.perim_max);
+  append_field(text, "average", f.average);
+  append_field(text, "stdev", f.stdev);
+  append_field(text, "mode_x", f.mode_x);
+  append_field(text, "mode_y", f.mode_y);
   text += "centre\tcount\tdensity\tcumulative\n";
   return text;
 }
 
 void append_class_row(std::string& text, double centre, std::int64_t count, double density,
                       double cumulative) {
-  append_real(text, centre);
+  append_number(text, centre);
   text.push_back('\t');
-  append_integer(text, count);
+  append_number(text, count);
   text.push_back('\t');
-  append_real(text, density);
+  append_number(text, density);
   text.push_back('\t');
-  append_real(text, cumulative);
+  append_number(text, cumulative);
   text.push_back('\n');
 }
 
