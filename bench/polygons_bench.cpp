@@ -1,9 +1,10 @@
 // Times the straightforward trial loop and the trial engine on the same
 // inputs, on one thread and on all threads, and prints trials per second and
 // the ratios; and, on one thread, short runs of one chunk each, which keep
-// the running recurrence (sim/engine.hpp) instead of the chunks' moments. Each figure is the best of three runs of about the given
-// length. The engine uses the kernel set POLYGONS_ISA names, as the program
-// does, or the fastest. Usage: polygons_bench [seconds per run, default 1]
+// the running recurrence (sim/chunk.hpp) instead of the chunks' moments.
+// Each figure is the best of three runs of about the given length. The
+// engine uses the kernel set POLYGONS_ISA names, as the program does, or the
+// fastest. Usage: polygons_bench [seconds per run, default 1]
 
 #include <sys/resource.h>
 #include <sys/time.h>
