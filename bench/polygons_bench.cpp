@@ -112,19 +112,11 @@ Runner engine_runner(int threads, const polygons::sim::KernelSet* kernels) {
   };
 }
 
-// Runs of one chunk each, `N` trials in all.
+// Runs of one chunk each on one thread, `N` trials in all.
 Runner one_chunk_runner(const polygons::sim::KernelSet* kernels) {
-  return [kernels](std::int32_t sides, std::int64_t N) {
+  return [one_run = engine_runner(1, kernels)](std::int32_t sides, std::int64_t N) {
     const std::int64_t chunk = polygons::sim::chunk_trials_for(sides, 1);
-    for (std::int64_t done = 0; done < N; done += chunk) {
-      SeedState rng;
-      polygons::sim::random_init(rng, kSeed);
-      std::vector<std::int64_t> counts;
-      EngineOptions options;
-      options.kernels = kernels;
-      polygons::sim::run_trials(sides, 1.0, std::min(chunk, N - done), K1ST, kClasses, 0.0,
-                                perimeter_max(sides), counts, rng, options);
-    }
+    for (std::int64_t done = 0; done < N; done += chunk) one_run(sides, std::min(chunk, N - done));
   };
 }
 
