@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,23 +20,20 @@
 #include <vector>
 
 #include "run/engine_policy.hpp"
+#include "run/report.hpp"
 #include "sim/engine.hpp"
 #include "sim/random.hpp"
 #include "sim/trials.hpp"
 
 namespace {
 
+using polygons::run::perimeter_max;
 using polygons::sim::EngineOptions;
 using polygons::sim::K1ST;
 using polygons::sim::SeedState;
 
 constexpr std::int32_t kClasses = 50;
 constexpr std::int32_t kSeed = 4711;
-
-double perimeter_max(std::int32_t sides) {
-  const double pi = 4.0 * std::atan(1.0);
-  return static_cast<double>(2 * sides) * std::sin(pi / sides);
-}
 
 // One run of N trials.
 using Runner = std::function<void(std::int32_t sides, std::int64_t N)>;
@@ -94,8 +90,8 @@ Runner reference_runner() {
     SeedState rng;
     polygons::sim::random_init(rng, kSeed);
     std::vector<std::int64_t> counts;
-    polygons::sim::simulate_class(sides, 1.0, N, K1ST, kClasses, 0.0, perimeter_max(sides), counts,
-                                  rng);
+    polygons::sim::simulate_class(sides, 1.0, N, K1ST, kClasses, 0.0, perimeter_max(sides, 1.0),
+                                  counts, rng);
   };
 }
 
@@ -107,8 +103,8 @@ Runner engine_runner(int threads, const polygons::sim::KernelSet* kernels) {
     EngineOptions options;
     options.threads = threads;
     options.kernels = kernels;
-    polygons::sim::run_trials(sides, 1.0, N, K1ST, kClasses, 0.0, perimeter_max(sides), counts, rng,
-                              options);
+    polygons::sim::run_trials(sides, 1.0, N, K1ST, kClasses, 0.0, perimeter_max(sides, 1.0), counts,
+                              rng, options);
   };
 }
 
