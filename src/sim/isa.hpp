@@ -1,9 +1,10 @@
 #pragma once
 // The instruction sets the inner loops are compiled for. Each kernel file
-// compiles its loops once per set, in a namespace named for the set, with the
-// set's `target` attribute; a KernelSet (sim/kernel_set.hpp) gathers one
-// version of each. The wider units are used only through a set this
-// processor can run, so that the build stays portable.
+// compiles its loops once per set, with the set's `target` attribute (the
+// generator lanes write the wider sets' loops with their intrinsics); a
+// KernelSet (sim/kernel_set.hpp) gathers one version of each. The wider
+// units are used only through a set this processor can run, so that the
+// build stays portable.
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define POLYGONS_X86_KERNELS 1
