@@ -1,7 +1,5 @@
 #include "run/program.hpp"
 
-#include <cfenv>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
