@@ -95,8 +95,8 @@ struct ChunkAccount {
 // vertices; a fixed vertex count (Sides > 0) lets the compiler unroll the
 // small polygons.
 template <std::size_t Sides>
-void perimeters_of_block(std::size_t block, std::size_t n, const RunSetup& run, Workspace& w) {
-  if constexpr (Sides > 0) n = Sides;
+void perimeters_of_block(std::size_t block, const RunSetup& run, Workspace& w) {
+  const std::size_t n = Sides > 0 ? Sides : run.n;
   const double scale_factor = scale();
   if constexpr (Sides > 0) {
     run.kernels->gaps_of_small_polygons(w.z.data(), block, n, scale_factor, w.sines.data());
@@ -150,16 +150,16 @@ void run_blocks(SeedState state, std::int64_t trials, const RunSetup& run, Works
     draw_integers(*run.kernels, state, w.z.data(), block * run.n);
     switch (run.n) {
       case 2:
-        perimeters_of_block<2>(block, run.n, run, w);
+        perimeters_of_block<2>(block, run, w);
         break;
       case 3:
-        perimeters_of_block<3>(block, run.n, run, w);
+        perimeters_of_block<3>(block, run, w);
         break;
       case 4:
-        perimeters_of_block<4>(block, run.n, run, w);
+        perimeters_of_block<4>(block, run, w);
         break;
       default:
-        perimeters_of_block<0>(block, run.n, run, w);
+        perimeters_of_block<0>(block, run, w);
         break;
     }
     account_for_block<Running>(block, run, w, account);
