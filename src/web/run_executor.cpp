@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "run/engine_policy.hpp"
+#include "run/results_file.hpp"
 #include "web/plot_template.hpp"
 #include "web/run_dir.hpp"
 #include "web/spawn.hpp"
@@ -29,7 +30,7 @@ std::vector<std::string> child_environment(const service_options& options) {
   std::vector<std::string> environment = environment_without({"USER", "OMP_NUM_THREADS"});
   const std::size_t threads = std::max<std::size_t>(1, cores() / running_limit(options));
   environment.push_back("OMP_NUM_THREADS=" + std::to_string(threads));
-  environment.push_back("POLYGONS_RESULTS=1");
+  environment.push_back(std::string(run::kResultsVariable) + "=1");
   return environment;
 }
 
@@ -95,18 +96,19 @@ void classify_end(const spawn_result& ran, run_outcome& outcome) {
 std::optional<run_results> take_results(const fs::path& workdir, std::string_view id,
                                         const run_request& request, std::string& fault) {
   std::string error;
-  std::optional<std::string> text = read_run_file(workdir, id, kResultsName, kMaxResultsBytes, error);
-  remove_run_file(workdir, id, kResultsName);
+  std::optional<std::string> text =
+      read_run_file(workdir, id, run::kResultsName, kMaxResultsBytes, error);
+  remove_run_file(workdir, id, run::kResultsName);
   run_results results;
   if (!text) {
-    fault = std::string(kResultsName) + ": " + error;
+    fault = std::string(run::kResultsName) + ": " + error;
   } else if (!parse_results(*text, results, error)) {
-    fault = std::string(kResultsName) + ": " + error;
+    fault = std::string(run::kResultsName) + ": " + error;
   } else if (results.sides != request.sides ||
              !(std::fabs(results.radius - request.radius) <= 1e-12 * request.radius) ||
              results.show != request.show ||
              (request.classes > 0 && results.classes != request.classes)) {
-    fault = std::string(kResultsName) + ": the parameters are not those of the run";
+    fault = std::string(run::kResultsName) + ": the parameters are not those of the run";
   } else {
     return results;
   }
