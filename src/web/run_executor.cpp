@@ -100,18 +100,16 @@ std::optional<run_results> take_results(const fs::path& workdir, std::string_vie
       read_run_file(workdir, id, run::kResultsName, kMaxResultsBytes, error);
   remove_run_file(workdir, id, run::kResultsName);
   run_results results;
-  if (!text) {
-    fault = std::string(run::kResultsName) + ": " + error;
-  } else if (!parse_results(*text, results, error)) {
-    fault = std::string(run::kResultsName) + ": " + error;
-  } else if (results.sides != request.sides ||
-             !(std::fabs(results.radius - request.radius) <= 1e-12 * request.radius) ||
-             results.show != request.show ||
-             (request.classes > 0 && results.classes != request.classes)) {
-    fault = std::string(run::kResultsName) + ": the parameters are not those of the run";
-  } else {
-    return results;
+  if (text && parse_results(*text, results, error)) {
+    if (results.sides == request.sides &&
+        std::fabs(results.radius - request.radius) <= 1e-12 * request.radius &&
+        results.show == request.show &&
+        (request.classes <= 0 || results.classes == request.classes)) {
+      return results;
+    }
+    error = "the parameters are not those of the run";
   }
+  fault = std::string(run::kResultsName) + ": " + error;
   return std::nullopt;
 }
 

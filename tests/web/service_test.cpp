@@ -618,7 +618,15 @@ TEST_F(Service, AnswersTheRunsFiguresAsJsonOrCsvOnlyFromItsResults) {
     EXPECT_FALSE(fs::exists(scratch_.path() / "tmp" / id / "results.tsv")) << "left behind";
   }
 
-  // Missing, malformed, or of other parameters: a failed run for JSON and CSV.
+  // Results of other parameters than those asked for: a failed run.
+  for (const run_request& other : {run_request{.sides = 4}, run_request{.radius = 2.0},
+                                   run_request{.classes = 3}, run_request{.show = 1}}) {
+    auto res = client->Get(api_query(other) + "&format=json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 500) << api_query(other) << "\n" << res->body;
+  }
+
+  // Missing or malformed: a failed run for JSON and CSV.
   for (const std::string& results : {std::string(), std::string("polygons-results\\t1\\n"),
                                      std::string("polygons-results\\t1\\nsides\\t4\\n")}) {
     served_service broken(options_with(script(results_program(results))));
