@@ -25,9 +25,12 @@ std::size_t running_limit(const service_options& options) {
 }
 
 // The environment of every child: no USER (the program's limits for runs
-// without a login apply), and the cores shared between the runs at once.
+// without a login apply), the cores shared between the runs at once, and the
+// results file asked for. An inherited value of a variable set here would
+// come first, and be the one the program reads.
 std::vector<std::string> child_environment(const service_options& options) {
-  std::vector<std::string> environment = environment_without({"USER", "OMP_NUM_THREADS"});
+  std::vector<std::string> environment =
+      environment_without({"USER", "OMP_NUM_THREADS", run::kResultsVariable});
   const std::size_t threads = std::max<std::size_t>(1, cores() / running_limit(options));
   environment.push_back("OMP_NUM_THREADS=" + std::to_string(threads));
   environment.push_back(std::string(run::kResultsVariable) + "=1");

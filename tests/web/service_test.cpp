@@ -335,9 +335,13 @@ TEST_F(Service, StartsTheProgramWithTheRunIdTheParametersAndTheTemplateWithoutUs
   const char* threads_before = std::getenv("OMP_NUM_THREADS");
   const std::string saved_threads = threads_before ? threads_before : "";
   ::setenv("OMP_NUM_THREADS", "77", 1);
+  ::setenv("POLYGONS_RESULTS", "0", 1);
+  // The first of the results variables, the one the program reads: the shell
+  // would show the last.
   service_options options = options_with(script(
       "echo \"args=$# id=$1 user=${USER-unset} pwd=$(pwd)\"\n"
-      "echo \"threads=$OMP_NUM_THREADS results=$POLYGONS_RESULTS\"\n"
+      "echo \"threads=$OMP_NUM_THREADS results=$(tr '\\0' '\\n' </proc/$$/environ |"
+      " sed -n 's/^POLYGONS_RESULTS=//p' | head -n 1)\"\n"
       "test -d \"tmp/$1\" && echo own-directory\n"
       "cat\n"));
   options.max_running = 1;
@@ -347,6 +351,7 @@ TEST_F(Service, StartsTheProgramWithTheRunIdTheParametersAndTheTemplateWithoutUs
   } else {
     ::unsetenv("OMP_NUM_THREADS");
   }
+  ::unsetenv("POLYGONS_RESULTS");
   auto res = service.client()->Get("/api/run?sides=5&radius=2.5&trials=1.5E%2B06&seed=-3&"
                                    "classes=12&show=1");
   ASSERT_TRUE(res);
