@@ -21,6 +21,7 @@
 #include "run/engine_policy.hpp"
 #include "sim/exact_moments.hpp"
 #include "web/page.hpp"
+#include "web/plot_template.hpp"
 #include "web/run_dir.hpp"
 #include "web/spawn.hpp"
 #include "web_test_support.hpp"
