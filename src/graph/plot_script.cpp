@@ -14,15 +14,17 @@ std::string_view left_adjusted(std::string_view line) {
   return first == std::string_view::npos ? std::string_view() : line.substr(first);
 }
 
-bool is_directive(std::string_view padded_line) {
-  return padded_line.starts_with("plot ") || padded_line.starts_with("splot ");
-}
-
 void copy_line(text::LineSink& script, std::string_view line) {
   text::put(script, text::Line().s(text::trimmed(left_adjusted(line))));
 }
 
 }  // namespace
+
+bool is_plotting_directive(std::string_view line) {
+  const std::string padded =
+      text::fixed(left_adjusted(line.substr(0, kTemplateLineLength)), kTemplateLineLength);
+  return padded.starts_with("plot ") || padded.starts_with("splot ");
+}
 
 bool read_template_line(std::istream& in, std::string& line) {
   line.clear();
@@ -65,16 +67,15 @@ void gnuload_make(text::LineSink& script, std::string_view image, std::string_vi
                   std::istream& in, text::LineSink& out) {
   text::put(script, text::Line().lit("set output ").s(quoted_path(image)));
   std::string line;
-  std::string padded;
   for (;;) {
     if (!read_template_line(in, line)) {
       text::put(out, text::Line().lit(" *** Error: No plotting directive ***"));
       throw text::RunEnded{};
     }
-    padded = text::fixed(left_adjusted(line), kTemplateLineLength);
-    if (is_directive(padded)) break;
+    if (is_plotting_directive(line)) break;
     copy_line(script, line);
   }
+  const std::string padded = text::fixed(left_adjusted(line), kTemplateLineLength);
   text::put(script, text::Line().s(std::string_view(padded).substr(0, 5)).lit(" ").s(quoted_path(data)).lit(" \\"));
   while (read_template_line(in, line)) copy_line(script, line);
 }

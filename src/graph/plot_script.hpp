@@ -18,6 +18,11 @@ inline constexpr std::size_t kTemplateLineLength = 512;
 // byte, NUL included, is kept as it is. Returns false at end of input.
 bool read_template_line(std::istream& in, std::string& line);
 
+// True for the template line that holds the plotting directive: within its
+// first kTemplateLineLength characters and after leading blanks (not tabs),
+// "plot" or "splot" followed by a blank or the line's end.
+bool is_plotting_directive(std::string_view line);
+
 // `path` as a double-quoted gnuplot string. Quote, backslash, backquote (which
 // gnuplot would run as a command even inside quotes) and control characters
 // are escaped, so the string always names exactly `path`; an ordinary path is

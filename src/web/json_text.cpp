@@ -1,7 +1,8 @@
 #include "web/json_text.hpp"
 
-#include <charconv>
 #include <cmath>
+
+#include "web/fields.hpp"
 
 namespace polygons::web {
 namespace {
@@ -56,12 +57,7 @@ std::string json_string(std::string_view text) {
   return out;
 }
 
-std::string json_real(double value) {
-  if (!std::isfinite(value)) return "null";
-  char buffer[64];
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return ec == std::errc() ? std::string(buffer, end) : "null";
-}
+std::string json_real(double value) { return std::isfinite(value) ? real_text(value) : "null"; }
 
 std::string json_integer(std::int64_t value) { return std::to_string(value); }
 

@@ -1,6 +1,5 @@
 #include "web/plot_template.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -13,25 +12,13 @@ namespace polygons::web {
 namespace {
 
 constexpr std::size_t kMaxTemplateBytes = 64 * 1024;
-// As the program tells it: within the part of the line it reads, after
-// leading spaces (not tabs).
-bool is_plotting_directive(std::string_view line) {
-  line = line.substr(0, graph::kTemplateLineLength);
-  line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
-  for (std::string_view word : {"plot", "splot"}) {
-    if (line.starts_with(word) && (line.size() == word.size() || line[word.size()] == ' ')) {
-      return true;
-    }
-  }
-  return false;
-}
 
 // Where the plotting directive's line starts, or npos.
 std::size_t directive_start(std::string_view text) {
   for (std::size_t at = 0; at < text.size();) {
     std::size_t end = text.find('\n', at);
     std::size_t length = (end == std::string_view::npos ? text.size() : end) - at;
-    if (is_plotting_directive(text.substr(at, length))) return at;
+    if (graph::is_plotting_directive(text.substr(at, length))) return at;
     if (end == std::string_view::npos) break;
     at = end + 1;
   }

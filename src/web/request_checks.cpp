@@ -9,8 +9,6 @@
 namespace polygons::web {
 namespace {
 
-const char kTextType[] = "text/plain; charset=utf-8";
-
 // The methods a run route takes ("GET, POST"), or empty for other paths.
 std::string allowed_methods(const std::string& path) {
   if (path == "/run") return "GET, POST";

@@ -30,6 +30,9 @@ bool ends_connection(const httplib::Response& res);
 // The headers every answer carries: no sniffing, a strict content policy.
 void set_common_headers(httplib::Response& res);
 
+// The type of the plain-text answers: refusals, errors and API reports.
+inline constexpr char kTextType[] = "text/plain; charset=utf-8";
+
 // "Bad request" and the like, for a status the library answers by itself.
 const char* error_reason(int status);
 

@@ -40,13 +40,9 @@ std::vector<std::string_view> split_tabs(std::string_view line) {
   }
 }
 
-template <typename Integer>
-bool read_integer(std::string_view text, Integer& out) {
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
-}
-
-bool read_real(std::string_view text, double& out) {
+// The whole of `text` as an integer or a real (nan and inf included).
+template <typename Number>
+bool read_number(std::string_view text, Number& out) {
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
   return !text.empty() && ec == std::errc() && end == text.data() + text.size();
 }
@@ -66,29 +62,24 @@ struct results_parser {
     return line == expected || fail("expected \"" + std::string(expected) + "\"");
   }
 
-  template <typename Value, typename Read>
-  bool named_value(std::string_view name, Value& out, Read read) {
+  // The line "name<TAB>value", its value read into `out`.
+  template <typename Number>
+  bool value(std::string_view name, Number& out) {
     std::string_view line;
     if (!lines.next(line)) return fail("the file ends before " + std::string(name));
     std::vector<std::string_view> fields = split_tabs(line);
     if (fields.size() != 2 || fields[0] != name) return fail("expected " + std::string(name));
-    return read(fields[1], out) || fail("the value of " + std::string(name) + " is not valid");
+    return read_number(fields[1], out) ||
+           fail("the value of " + std::string(name) + " is not valid");
   }
-  bool integer(std::string_view name, std::int32_t& out) {
-    return named_value(name, out, read_integer<std::int32_t>);
-  }
-  bool integer(std::string_view name, std::int64_t& out) {
-    return named_value(name, out, read_integer<std::int64_t>);
-  }
-  bool real(std::string_view name, double& out) { return named_value(name, out, read_real); }
 
   bool class_row(result_class& row) {
     std::string_view line;
     if (!lines.next(line)) return fail("the file ends before its last class");
     std::vector<std::string_view> fields = split_tabs(line);
-    if (fields.size() != 4 || !read_real(fields[0], row.centre) ||
-        !read_integer(fields[1], row.count) || !read_real(fields[2], row.density) ||
-        !read_real(fields[3], row.cumulative)) {
+    if (fields.size() != 4 || !read_number(fields[0], row.centre) ||
+        !read_number(fields[1], row.count) || !read_number(fields[2], row.density) ||
+        !read_number(fields[3], row.cumulative)) {
       return fail("expected a class: centre, count, density and cumulative");
     }
     return row.count >= 0 || fail("a negative count");
@@ -104,12 +95,12 @@ bool in_range(std::int64_t value, std::int64_t low, std::int64_t high) {
 bool parse_results(std::string_view text, run_results& out, std::string& error) {
   results_parser p{line_reader(text), error};
   run_results r;
-  bool ok = p.exact_line("polygons-results\t1") && p.integer("sides", r.sides) &&
-            p.real("radius", r.radius) && p.integer("trials", r.trials) &&
-            p.integer("seed", r.seed) && p.integer("classes", r.classes) &&
-            p.integer("show", r.show) && p.real("width", r.width) && p.real("min", r.min) &&
-            p.real("max", r.max) && p.real("average", r.average) && p.real("stdev", r.stdev) &&
-            p.real("mode_x", r.mode_x) && p.real("mode_y", r.mode_y);
+  bool ok = p.exact_line("polygons-results\t1") && p.value("sides", r.sides) &&
+            p.value("radius", r.radius) && p.value("trials", r.trials) &&
+            p.value("seed", r.seed) && p.value("classes", r.classes) &&
+            p.value("show", r.show) && p.value("width", r.width) && p.value("min", r.min) &&
+            p.value("max", r.max) && p.value("average", r.average) && p.value("stdev", r.stdev) &&
+            p.value("mode_x", r.mode_x) && p.value("mode_y", r.mode_y);
   if (!ok) return false;
   if (!in_range(r.sides, 1, kMaxSidesOrClasses) || !in_range(r.classes, 1, kMaxSidesOrClasses) ||
       r.trials < 1) {

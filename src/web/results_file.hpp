@@ -1,11 +1,11 @@
 #pragma once
-// The program's figures of a run, as it writes them to results.tsv when its
-// environment has POLYGONS_RESULTS=1: a first line "polygons-results<TAB>1",
-// one "name<TAB>value" line for each of the parameters as used and the
-// figures of the report, a header line, then one line for each class. Reals
-// are the shortest text that reads back to the same double (nan, inf, -inf
-// when not finite). The service takes the file as untrusted: it is read with
-// a size bound and parsed strictly.
+// The program's figures of a run, as it writes them to results.tsv
+// (run/results_file.hpp) when its environment has POLYGONS_RESULTS=1: a first
+// line "polygons-results<TAB>1", one "name<TAB>value" line for each of the
+// parameters as used and the figures of the report, a header line, then one
+// line for each class. Reals are the shortest text that reads back to the
+// same double (nan, inf, -inf when not finite). The service takes the file as
+// untrusted: it is read with a size bound and parsed strictly.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +15,6 @@
 
 namespace polygons::web {
 
-inline constexpr std::string_view kResultsName = "results.tsv";
 // 10000 classes of four numbers each fit several times over.
 inline constexpr std::size_t kMaxResultsBytes = 4 * 1024 * 1024;
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "web/fields.hpp"
 #include "web/json_text.hpp"
 
 namespace polygons::web {
@@ -52,12 +53,9 @@ std::string classes(const run_results& r) {
   return list + "]";
 }
 
-// As the results file writes reals: shortest, or nan, inf, -inf.
-std::string csv_real(double value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-  return json_real(value);
-}
+// As the results file writes reals: shortest, or nan, inf, -inf (a NaN's
+// sign is not shown).
+std::string csv_real(double value) { return std::isnan(value) ? "nan" : real_text(value); }
 
 }  // namespace
 

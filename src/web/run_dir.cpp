@@ -29,12 +29,18 @@ struct run_file {
   fd_closer file;
 };
 
-run_file open_run_file(const fs::path& workdir, std::string_view id, std::string_view name) {
+// The run directory, not through a link; -1 with errno set when it cannot be
+// opened or the id is not a run id.
+int open_run_dir(const fs::path& workdir, std::string_view id) {
   if (!is_run_id(id)) {
     errno = EINVAL;
-    return {fd_closer(-1), fd_closer(-1)};
+    return -1;
   }
-  int dir = ::open(run_dir(workdir, id).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  return ::open(run_dir(workdir, id).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+run_file open_run_file(const fs::path& workdir, std::string_view id, std::string_view name) {
+  const int dir = open_run_dir(workdir, id);
   if (dir < 0) return {fd_closer(-1), fd_closer(-1)};
   int file = ::openat(dir, std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   return {fd_closer(dir), fd_closer(file)};
@@ -127,8 +133,8 @@ std::optional<std::string> read_run_file(const fs::path& workdir, std::string_vi
 }
 
 void remove_run_file(const fs::path& workdir, std::string_view id, std::string_view name) {
-  run_file opened = open_run_file(workdir, id, name);
-  if (opened.dir.fd >= 0) ::unlinkat(opened.dir.fd, std::string(name).c_str(), 0);
+  fd_closer dir(open_run_dir(workdir, id));
+  if (dir.fd >= 0) ::unlinkat(dir.fd, std::string(name).c_str(), 0);
 }
 
 std::optional<std::string> read_chart(const fs::path& workdir, std::string_view id) {

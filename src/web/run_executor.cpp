@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "run/engine_policy.hpp"
+#include "run/results_file.hpp"
 #include "web/plot_template.hpp"
 #include "web/run_dir.hpp"
 #include "web/spawn.hpp"
@@ -24,12 +25,15 @@ std::size_t running_limit(const service_options& options) {
 }
 
 // The environment of every child: no USER (the program's limits for runs
-// without a login apply), and the cores shared between the runs at once.
+// without a login apply), the cores shared between the runs at once, and the
+// results file asked for. An inherited value of a variable set here would
+// come first, and be the one the program reads.
 std::vector<std::string> child_environment(const service_options& options) {
-  std::vector<std::string> environment = environment_without({"USER", "OMP_NUM_THREADS"});
+  std::vector<std::string> environment =
+      environment_without({"USER", "OMP_NUM_THREADS", run::kResultsVariable});
   const std::size_t threads = std::max<std::size_t>(1, cores() / running_limit(options));
   environment.push_back("OMP_NUM_THREADS=" + std::to_string(threads));
-  environment.push_back("POLYGONS_RESULTS=1");
+  environment.push_back(std::string(run::kResultsVariable) + "=1");
   return environment;
 }
 
@@ -95,21 +99,20 @@ void classify_end(const spawn_result& ran, run_outcome& outcome) {
 std::optional<run_results> take_results(const fs::path& workdir, std::string_view id,
                                         const run_request& request, std::string& fault) {
   std::string error;
-  std::optional<std::string> text = read_run_file(workdir, id, kResultsName, kMaxResultsBytes, error);
-  remove_run_file(workdir, id, kResultsName);
+  std::optional<std::string> text =
+      read_run_file(workdir, id, run::kResultsName, kMaxResultsBytes, error);
+  remove_run_file(workdir, id, run::kResultsName);
   run_results results;
-  if (!text) {
-    fault = std::string(kResultsName) + ": " + error;
-  } else if (!parse_results(*text, results, error)) {
-    fault = std::string(kResultsName) + ": " + error;
-  } else if (results.sides != request.sides ||
-             !(std::fabs(results.radius - request.radius) <= 1e-12 * request.radius) ||
-             results.show != request.show ||
-             (request.classes > 0 && results.classes != request.classes)) {
-    fault = std::string(kResultsName) + ": the parameters are not those of the run";
-  } else {
-    return results;
+  if (text && parse_results(*text, results, error)) {
+    if (results.sides == request.sides &&
+        std::fabs(results.radius - request.radius) <= 1e-12 * request.radius &&
+        results.show == request.show &&
+        (request.classes <= 0 || results.classes == request.classes)) {
+      return results;
+    }
+    error = "the parameters are not those of the run";
   }
+  fault = std::string(run::kResultsName) + ": " + error;
   return std::nullopt;
 }
 

@@ -15,7 +15,6 @@ namespace polygons::web {
 namespace fs = std::filesystem;
 namespace {
 
-const char kTextType[] = "text/plain; charset=utf-8";
 const char kHtmlType[] = "text/html; charset=utf-8";
 const char kJsonType[] = "application/json";
 const char kCsvType[] = "text/csv; charset=utf-8";

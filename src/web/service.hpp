@@ -36,7 +36,6 @@
 #include <string>
 
 #include "web/page.hpp"
-#include "web/plot_template.hpp"
 #include "web/run_executor.hpp"
 #include "web/service_options.hpp"
 #include "web/sweeper.hpp"

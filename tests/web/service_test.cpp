@@ -21,6 +21,7 @@
 #include "run/engine_policy.hpp"
 #include "sim/exact_moments.hpp"
 #include "web/page.hpp"
+#include "web/plot_template.hpp"
 #include "web/run_dir.hpp"
 #include "web/spawn.hpp"
 #include "web_test_support.hpp"
@@ -335,9 +336,13 @@ TEST_F(Service, StartsTheProgramWithTheRunIdTheParametersAndTheTemplateWithoutUs
   const char* threads_before = std::getenv("OMP_NUM_THREADS");
   const std::string saved_threads = threads_before ? threads_before : "";
   ::setenv("OMP_NUM_THREADS", "77", 1);
+  ::setenv("POLYGONS_RESULTS", "0", 1);
+  // The first of the results variables, the one the program reads: the shell
+  // would show the last.
   service_options options = options_with(script(
       "echo \"args=$# id=$1 user=${USER-unset} pwd=$(pwd)\"\n"
-      "echo \"threads=$OMP_NUM_THREADS results=$POLYGONS_RESULTS\"\n"
+      "echo \"threads=$OMP_NUM_THREADS results=$(tr '\\0' '\\n' </proc/$$/environ |"
+      " sed -n 's/^POLYGONS_RESULTS=//p' | head -n 1)\"\n"
       "test -d \"tmp/$1\" && echo own-directory\n"
       "cat\n"));
   options.max_running = 1;
@@ -347,6 +352,7 @@ TEST_F(Service, StartsTheProgramWithTheRunIdTheParametersAndTheTemplateWithoutUs
   } else {
     ::unsetenv("OMP_NUM_THREADS");
   }
+  ::unsetenv("POLYGONS_RESULTS");
   auto res = service.client()->Get("/api/run?sides=5&radius=2.5&trials=1.5E%2B06&seed=-3&"
                                    "classes=12&show=1");
   ASSERT_TRUE(res);
@@ -618,7 +624,15 @@ TEST_F(Service, AnswersTheRunsFiguresAsJsonOrCsvOnlyFromItsResults) {
     EXPECT_FALSE(fs::exists(scratch_.path() / "tmp" / id / "results.tsv")) << "left behind";
   }
 
-  // Missing, malformed, or of other parameters: a failed run for JSON and CSV.
+  // Results of other parameters than those asked for: a failed run.
+  for (const run_request& other : {run_request{.sides = 4}, run_request{.radius = 2.0},
+                                   run_request{.classes = 3}, run_request{.show = 1}}) {
+    auto res = client->Get(api_query(other) + "&format=json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 500) << api_query(other) << "\n" << res->body;
+  }
+
+  // Missing or malformed: a failed run for JSON and CSV.
   for (const std::string& results : {std::string(), std::string("polygons-results\\t1\\n"),
                                      std::string("polygons-results\\t1\\nsides\\t4\\n")}) {
     served_service broken(options_with(script(results_program(results))));
