@@ -19,9 +19,37 @@
 #define POLYGONS_TARGET_AVX2 __attribute__((target("avx2")))
 #define POLYGONS_TARGET_AVX512 __attribute__((target("avx512f")))
 
+// A kernel file puts each set's version of its kernels in a namespace named
+// after the set, written once as a macro define(set, target attribute) and
+// expanded for every set built here by POLYGONS_FOR_EVERY_SET(define); its
+// `..._for(Isa)` functions pick one by POLYGONS_KERNEL_OF(isa, kernel).
+#if POLYGONS_X86_KERNELS
+#define POLYGONS_FOR_EVERY_SET(define) \
+  define(generic, ) define(avx2, POLYGONS_TARGET_AVX2) define(avx512, POLYGONS_TARGET_AVX512)
+#define POLYGONS_KERNEL_OF(isa, kernel) \
+  ::polygons::sim::version_for((isa), generic::kernel, avx2::kernel, avx512::kernel)
+#else
+#define POLYGONS_FOR_EVERY_SET(define) define(generic, )
+#define POLYGONS_KERNEL_OF(isa, kernel) generic::kernel
+#endif
+
 namespace polygons::sim {
 
 // The fastest first; "generic" runs everywhere.
 enum class Isa { avx512, avx2, generic };
+
+// The one of three versions of a kernel that `isa` names.
+template <typename Kernel>
+constexpr Kernel version_for(Isa isa, Kernel generic, Kernel avx2, Kernel avx512) {
+  switch (isa) {
+    case Isa::avx512:
+      return avx512;
+    case Isa::avx2:
+      return avx2;
+    case Isa::generic:
+      break;
+  }
+  return generic;
+}
 
 }  // namespace polygons::sim

@@ -40,8 +40,10 @@ inline std::int32_t combined(std::uint64_t s1, std::uint64_t s2) {
 constexpr std::uint64_t kLaneA1 = power_mod(kA1, kDrawLanes, kM1);
 constexpr std::uint64_t kLaneA2 = power_mod(kA2, kDrawLanes, kM2);
 
-void draw_lanes_plain(std::uint64_t* lanes1, std::uint64_t* lanes2, std::int32_t* __restrict out,
-                      std::size_t rounds) {
+namespace generic {
+
+void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lanes2, std::int32_t* __restrict out,
+                std::size_t rounds) {
   // Local copies: the compiler need not fear that writing a draw changes a lane.
   std::uint64_t s1[kDrawLanes], s2[kDrawLanes];
   for (std::size_t j = 0; j < kDrawLanes; ++j) {
@@ -62,6 +64,8 @@ void draw_lanes_plain(std::uint64_t* lanes1, std::uint64_t* lanes2, std::int32_t
   }
 }
 
+}  // namespace generic
+
 #if POLYGONS_X86_KERNELS
 
 // The compiler's own vector headers trip its uninitialised-value warning
@@ -81,8 +85,10 @@ POLYGONS_TARGET_AVX512 inline __m512i mul_mod_512(__m512i s, __m512i a, __m512i 
   return _mm512_mask_sub_epi64(t, _mm512_cmpge_epu64_mask(t, m), t, m);
 }
 
-POLYGONS_TARGET_AVX512 void draw_lanes_avx512(std::uint64_t* lanes1, std::uint64_t* lanes2,
-                                              std::int32_t* out, std::size_t rounds) {
+namespace avx512 {
+
+POLYGONS_TARGET_AVX512 void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lanes2,
+                                       std::int32_t* out, std::size_t rounds) {
   constexpr int kVectors = kDrawLanes / 8;
   const __m512i a1 = _mm512_set1_epi64(kLaneA1), a2 = _mm512_set1_epi64(kLaneA2);
   const __m512i c1 = _mm512_set1_epi64(kC1), c2 = _mm512_set1_epi64(kC2);
@@ -112,6 +118,8 @@ POLYGONS_TARGET_AVX512 void draw_lanes_avx512(std::uint64_t* lanes1, std::uint64
   }
 }
 
+}  // namespace avx512
+
 POLYGONS_TARGET_AVX2 inline __m256i mul_mod_256(__m256i s, __m256i a, __m256i c, __m256i m) {
   const __m256i low31 = _mm256_set1_epi64x(0x7FFFFFFF);
   __m256i t = _mm256_mul_epu32(s, a);
@@ -122,8 +130,10 @@ POLYGONS_TARGET_AVX2 inline __m256i mul_mod_256(__m256i s, __m256i a, __m256i c,
   return _mm256_sub_epi64(t, _mm256_and_si256(at_least_m, m));
 }
 
-POLYGONS_TARGET_AVX2 void draw_lanes_avx2(std::uint64_t* lanes1, std::uint64_t* lanes2,
-                                          std::int32_t* out, std::size_t rounds) {
+namespace avx2 {
+
+POLYGONS_TARGET_AVX2 void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lanes2,
+                                     std::int32_t* out, std::size_t rounds) {
   constexpr int kVectors = kDrawLanes / 4;
   const __m256i a1 = _mm256_set1_epi64x(kLaneA1), a2 = _mm256_set1_epi64x(kLaneA2);
   const __m256i c1 = _mm256_set1_epi64x(kC1), c2 = _mm256_set1_epi64x(kC2);
@@ -154,24 +164,15 @@ POLYGONS_TARGET_AVX2 void draw_lanes_avx2(std::uint64_t* lanes1, std::uint64_t* 
   }
 }
 
+}  // namespace avx2
+
 #pragma GCC diagnostic pop
 
 #endif
 
 }  // namespace
 
-DrawLanes draw_lanes_for(Isa isa) {
-  switch (isa) {
-#if POLYGONS_X86_KERNELS
-    case Isa::avx512:
-      return draw_lanes_avx512;
-    case Isa::avx2:
-      return draw_lanes_avx2;
-#endif
-    default:
-      return draw_lanes_plain;
-  }
-}
+DrawLanes draw_lanes_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, draw_lanes); }
 
 void draw_integers(const KernelSet& kernels, SeedState& state, std::int32_t* out,
                    std::size_t count) {

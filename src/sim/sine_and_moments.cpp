@@ -69,38 +69,12 @@ POLYGONS_INLINE void sin_pi_turns_body(double* values, std::size_t count, double
   }                                                                                 \
   }
 
-POLYGONS_SINE_AND_MOMENTS_FOR(generic, )
-#if POLYGONS_X86_KERNELS
-POLYGONS_SINE_AND_MOMENTS_FOR(avx2, POLYGONS_TARGET_AVX2)
-POLYGONS_SINE_AND_MOMENTS_FOR(avx512, POLYGONS_TARGET_AVX512)
-#endif
+POLYGONS_FOR_EVERY_SET(POLYGONS_SINE_AND_MOMENTS_FOR)
 
 }  // namespace
 
-SinPiTurns sin_pi_turns_for(Isa isa) {
-  switch (isa) {
-#if POLYGONS_X86_KERNELS
-    case Isa::avx512:
-      return avx512::sin_pi_turns;
-    case Isa::avx2:
-      return avx2::sin_pi_turns;
-#endif
-    default:
-      return generic::sin_pi_turns;
-  }
-}
+SinPiTurns sin_pi_turns_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, sin_pi_turns); }
 
-BlockMoments block_moments_for(Isa isa) {
-  switch (isa) {
-#if POLYGONS_X86_KERNELS
-    case Isa::avx512:
-      return avx512::block_moments;
-    case Isa::avx2:
-      return avx2::block_moments;
-#endif
-    default:
-      return generic::block_moments;
-  }
-}
+BlockMoments block_moments_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, block_moments); }
 
 }  // namespace polygons::sim

@@ -114,38 +114,14 @@ POLYGONS_INLINE void sort_few_body(std::int32_t* z, std::size_t n) {
   }                                                                                             \
   }
 
-POLYGONS_SORTING_FOR(generic, )
-#if POLYGONS_X86_KERNELS
-POLYGONS_SORTING_FOR(avx2, POLYGONS_TARGET_AVX2)
-POLYGONS_SORTING_FOR(avx512, POLYGONS_TARGET_AVX512)
-#endif
+POLYGONS_FOR_EVERY_SET(POLYGONS_SORTING_FOR)
 
 }  // namespace
 
-SortFew sort_few_for(Isa isa) {
-  switch (isa) {
-#if POLYGONS_X86_KERNELS
-    case Isa::avx512:
-      return avx512::sort_few;
-    case Isa::avx2:
-      return avx2::sort_few;
-#endif
-    default:
-      return generic::sort_few;
-  }
-}
+SortFew sort_few_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, sort_few); }
 
 GapsOfSmallPolygons gaps_of_small_polygons_for(Isa isa) {
-  switch (isa) {
-#if POLYGONS_X86_KERNELS
-    case Isa::avx512:
-      return avx512::gaps_of_small_polygons;
-    case Isa::avx2:
-      return avx2::gaps_of_small_polygons;
-#endif
-    default:
-      return generic::gaps_of_small_polygons;
-  }
+  return POLYGONS_KERNEL_OF(isa, gaps_of_small_polygons);
 }
 
 BucketSort bucket_sort_for(std::size_t n) {
