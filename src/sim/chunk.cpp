@@ -10,9 +10,18 @@ namespace polygons::sim {
 
 namespace {
 
-// Draws generated, sorted and measured together, so that the sine loop runs
-// over many values at once even for triangles.
+// Draws generated, sorted and measured together, so that the loops run over
+// many values at once even for triangles.
 constexpr std::size_t kBlockDraws = 2048;
+
+// About kBlockDraws draws of whole trials. The moments are taken block by
+// block, so the figures depend on this size.
+std::size_t block_trials_for(std::size_t n) { return std::max<std::size_t>(1, kBlockDraws / n); }
+
+// Trials sorted side by side come in whole groups of kDrawLanes, which need
+// not end with a block: a block's groups and those left over from the one
+// before.
+std::size_t groups_for(std::size_t trials) { return (trials + kDrawLanes - 1) / kDrawLanes; }
 
 }  // namespace
 
@@ -30,53 +39,30 @@ void Moments::merge(const Moments& b) {
 }
 
 Workspace::Workspace(const RunSetup& run, bool private_counts)
-    : block_trials(std::max<std::size_t>(1, kBlockDraws / run.n)),
-      z(block_trials * run.n),
-      sines(block_trials * run.n),
+    : block_trials(block_trials_for(run.n)),
+      trial_draws(run.n),
+      z(groups_for(block_trials) * kDrawLanes * run.n),
+      sums(block_trials + kDrawLanes),
       perimeters(block_trials),
       positions(block_trials) {
-  if (run.n > kSortFewMax) bucket = bucket_sort_for(run.n);
+  if (run.n <= kLanesMax) {
+    network = sorting_network(run.n);
+  } else {
+    bucket = bucket_sort_for(run.n);
+  }
   if (private_counts) counts.assign(static_cast<std::size_t>(run.slots), 0);
 }
 
 double Workspace::bytes(const RunSetup& run, bool private_counts) {
-  const double block = static_cast<double>(std::max<std::size_t>(run.n, kBlockDraws));
-  const double per_draw = sizeof(std::int32_t) + 5 * sizeof(double);
+  const double trials = static_cast<double>(groups_for(block_trials_for(run.n)) * kDrawLanes);
+  const double draws = trials * static_cast<double>(run.n) * sizeof(std::int32_t);
+  const double per_trial = 3 * sizeof(double);
   const double sorting = bucket_sort_bytes(run.n);
   const double counts = private_counts ? static_cast<double>(run.slots) * 8.0 : 0.0;
-  return block * per_draw + sorting + counts;
+  return draws + trials * per_trial + sorting + counts;
 }
 
 namespace {
-
-// Polygons of two to four vertices are sorted by KernelSet::gaps_of_small_polygons.
-inline void sort_draws(std::int32_t* z, std::size_t n, const RunSetup& run, Workspace& w) {
-  if (n < 2) return;
-  if (n <= kSortFewMax) {
-    run.kernels->sort_few(z, n);
-  } else {
-    bucket_sort(z, n, w.bucket);
-  }
-}
-
-// The gaps between neighbouring vertices in full turns; the closing side's
-// arc is one turn minus the span of the draws, and sin(pi (1 - s)) = sin(pi s),
-// so the span itself stands in for it.
-inline void gaps_of(const std::int32_t* z, std::size_t n, double scale, double* gaps) {
-  for (std::size_t i = 0; i + 1 < n; ++i) gaps[i] = static_cast<double>(z[i + 1] - z[i]) * scale;
-  gaps[n - 1] = static_cast<double>(z[n - 1] - z[0]) * scale;
-}
-
-// The sum of n side lengths. Many sides are added in eight running sums,
-// which do not wait on each other, joined in a fixed order.
-inline double sum_of_sides(const double* s, std::size_t n) {
-  if (n < 32) {
-    double sum = 0.0;
-    for (std::size_t i = 0; i < n; ++i) sum += s[i];
-    return sum;
-  }
-  return sum_in_eight_partials(s, n);
-}
 
 void count_trial(std::int64_t slot, Workspace& w, const RunSetup& run) {
   if (run.shared_counts != nullptr) {
@@ -91,35 +77,37 @@ struct ChunkAccount {
   Moments moments;
 };
 
-// Sorted draws to perimeters and class positions for `block` trials of n
-// vertices; a fixed vertex count (Sides > 0) lets the compiler unroll the
-// small polygons.
-template <std::size_t Sides>
-void perimeters_of_block(std::size_t block, const RunSetup& run, Workspace& w) {
-  const std::size_t n = Sides > 0 ? Sides : run.n;
-  const double scale_factor = scale();
-  if constexpr (Sides > 0) {
-    run.kernels->gaps_of_small_polygons(w.z.data(), block, n, scale_factor, w.sines.data());
-  } else {
-    for (std::size_t t = 0; t < block; ++t) {
-      std::int32_t* z = w.z.data() + t * n;
-      sort_draws(z, n, run, w);
-      gaps_of(z, n, scale_factor, w.sines.data() + t * n);
-    }
-  }
-  run.kernels->sin_pi_turns(w.sines.data(), block * n, run.pi);
+// The sums of sides of `groups` groups of trials of up to kLanesMax
+// vertices, many trials side by side, into `sums`.
+void sums_in_lanes(std::size_t groups, SeedState& state, const RunSetup& run, Workspace& w,
+                   double* sums) {
+  draw_trials(*run.kernels, w.trial_draws, state, w.z.data(), groups);
+  run.kernels->sides_in_lanes(w.z.data(), run.n, groups, w.network, scale(), run.pi, sums);
+}
+
+// The sums of sides of `block` larger trials, one at a time.
+void sums_one_by_one(std::size_t block, SeedState& state, const RunSetup& run, Workspace& w) {
+  const std::size_t n = run.n;
+  draw_integers(*run.kernels, state, w.z.data(), block * n);
   for (std::size_t t = 0; t < block; ++t) {
-    w.perimeters[t] = (2.0 * sum_of_sides(w.sines.data() + t * n, n)) * run.R;
+    std::int32_t* z = w.z.data() + t * n;
+    bucket_sort(z, n, w.bucket);
+    w.sums[t] = run.kernels->sides_of_sorted(z, n, scale(), run.pi);
   }
-  // The class positions k1st + (P - perim_min) / width, kept inside the
-  // array as class_slot_of does; a loop of its own so that the divisions run
-  // side by side.
+}
+
+// The perimeters of the block's trials and their class positions
+// k1st + (P - perim_min) / width, kept inside the array as class_slot_of
+// does; a loop of its own so that the divisions run side by side.
+void perimeters_of_block(std::size_t block, const RunSetup& run, Workspace& w) {
   const double first = static_cast<double>(run.k1st);
   const double last = first + static_cast<double>(run.slots - 1);
   for (std::size_t t = 0; t < block; ++t) {
-    double position = first + (w.perimeters[t] - run.perim_min) / run.class_width;
+    const double perimeter = (2.0 * w.sums[t]) * run.R;
+    double position = first + (perimeter - run.perim_min) / run.class_width;
     position = position >= first ? position : first;
     position = position < last ? position : last;
+    w.perimeters[t] = perimeter;
     w.positions[t] = position;
   }
 }
@@ -144,25 +132,23 @@ void account_for_block(std::size_t block, const RunSetup& run, Workspace& w,
 template <bool Running>
 void run_blocks(SeedState state, std::int64_t trials, const RunSetup& run, Workspace& w,
                 ChunkAccount& account) {
+  std::size_t ready = 0;  // sums of trials not yet counted, at the front of w.sums
   while (trials > 0) {
     const std::size_t block = static_cast<std::size_t>(
         std::min<std::int64_t>(trials, static_cast<std::int64_t>(w.block_trials)));
-    draw_integers(*run.kernels, state, w.z.data(), block * run.n);
-    switch (run.n) {
-      case 2:
-        perimeters_of_block<2>(block, run, w);
-        break;
-      case 3:
-        perimeters_of_block<3>(block, run, w);
-        break;
-      case 4:
-        perimeters_of_block<4>(block, run, w);
-        break;
-      default:
-        perimeters_of_block<0>(block, run, w);
-        break;
+    if (run.n > kLanesMax) {
+      sums_one_by_one(block, state, run, w);
+      ready = block;
+    } else if (ready < block) {
+      const std::size_t groups = groups_for(block - ready);
+      sums_in_lanes(groups, state, run, w, w.sums.data() + ready);
+      ready += groups * kDrawLanes;
     }
+    perimeters_of_block(block, run, w);
     account_for_block<Running>(block, run, w, account);
+    std::copy(w.sums.begin() + static_cast<std::ptrdiff_t>(block),
+              w.sums.begin() + static_cast<std::ptrdiff_t>(ready), w.sums.begin());
+    ready -= block;
     trials -= static_cast<std::int64_t>(block);
   }
 }

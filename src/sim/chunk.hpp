@@ -1,6 +1,6 @@
 #pragma once
 // One chunk of a run's trials, worked through block by block: draws, sorted
-// draws, sides, perimeters, then the classes and the moments. The engine
+// draws, sums of sides, perimeters, then the classes and the moments. The engine
 // (sim/engine.hpp) hands chunks to its threads and merges what they return.
 
 #include <cstddef>
@@ -9,6 +9,7 @@
 
 #include "sim/kernel_set.hpp"
 #include "sim/random.hpp"
+#include "sim/random_lanes.hpp"
 #include "sim/sorting.hpp"
 
 namespace polygons::sim {
@@ -57,11 +58,13 @@ struct Workspace {
   static double bytes(const RunSetup& run, bool private_counts);
 
   std::size_t block_trials;
+  TrialDraws trial_draws;           // for polygons of up to kLanesMax vertices
+  std::vector<Comparator> network;  // likewise
   std::vector<std::int32_t> z;
-  std::vector<double> sines;
+  std::vector<double> sums;
   std::vector<double> perimeters;
   std::vector<double> positions;
-  BucketSort bucket;               // for polygons too large for sort_few
+  BucketSort bucket;  // for larger polygons
   std::vector<std::int64_t> counts;  // the thread's own class counts, when it has them
 };
 

@@ -7,12 +7,8 @@ namespace polygons::sim {
 namespace {
 
 KernelSet kernel_set_for(const char* name, Isa isa) {
-  return KernelSet{name,
-                   draw_lanes_for(isa),
-                   sort_few_for(isa),
-                   gaps_of_small_polygons_for(isa),
-                   block_moments_for(isa),
-                   sin_pi_turns_for(isa)};
+  return KernelSet{name, draw_lanes_for(isa), sides_in_lanes_for(isa), sides_of_sorted_for(isa),
+                   block_moments_for(isa)};
 }
 
 }  // namespace

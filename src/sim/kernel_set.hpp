@@ -8,18 +8,17 @@
 #include <string_view>
 
 #include "sim/random_lanes.hpp"
+#include "sim/sides.hpp"
 #include "sim/sine_and_moments.hpp"
-#include "sim/sorting.hpp"
 
 namespace polygons::sim {
 
 struct KernelSet {
   const char* name;  // "avx512", "avx2" or "generic"
   DrawLanes draw_lanes;
-  SortFew sort_few;
-  GapsOfSmallPolygons gaps_of_small_polygons;
+  SidesInLanes sides_in_lanes;
+  SidesOfSorted sides_of_sorted;
   BlockMoments block_moments;
-  SinPiTurns sin_pi_turns;
 };
 
 // Every set built into the program, the fastest first, whether this

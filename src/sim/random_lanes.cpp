@@ -32,30 +32,35 @@ inline std::int32_t combined(std::uint64_t s1, std::uint64_t s2) {
   return static_cast<std::int32_t>(z);
 }
 
-// All ways of drawing share one layout: lane j holds the state after draw
-// j + kDrawLanes * i; each round writes one draw per lane, kDrawLanes
-// consecutive draws, then moves every lane kDrawLanes draws on (one
-// multiplication by a^kDrawLanes mod m). The last round does not move the
-// lanes, so the last lane ends as the state after the last draw written.
-constexpr std::uint64_t kLaneA1 = power_mod(kA1, kDrawLanes, kM1);
-constexpr std::uint64_t kLaneA2 = power_mod(kA2, kDrawLanes, kM2);
+// The lanes of draw_integers: lane j holds the state after draw
+// j + kDrawLanes * i; each row writes kDrawLanes consecutive draws, and the
+// lanes move kDrawLanes draws on between rows (one multiplication by
+// a^kDrawLanes mod m). The last row does not move them, so the last lane
+// ends as the state after the last draw written.
+constexpr LaneMoves kStreamMoves = {{1, 1},
+                                    {power_mod(kA1, kDrawLanes, kM1),
+                                     power_mod(kA2, kDrawLanes, kM2)}};
 
 namespace generic {
 
 void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lanes2, std::int32_t* __restrict out,
-                std::size_t rounds) {
+                std::size_t rows, std::size_t groups, const LaneMoves& moves) {
   // Local copies: the compiler need not fear that writing a draw changes a lane.
   std::uint64_t s1[kDrawLanes], s2[kDrawLanes];
   for (std::size_t j = 0; j < kDrawLanes; ++j) {
     s1[j] = lanes1[j];
     s2[j] = lanes2[j];
   }
-  for (std::size_t i = 0; i < rounds; ++i) {
+  for (std::size_t i = 0, row = 0;;) {
     for (std::size_t j = 0; j < kDrawLanes; ++j) out[i * kDrawLanes + j] = combined(s1[j], s2[j]);
-    if (i + 1 == rounds) break;
+    if (++i == rows * groups) break;
+    const bool jump = ++row == rows;
+    if (jump) row = 0;
+    const std::uint64_t a1 = jump ? moves.jump[0] : moves.step[0];
+    const std::uint64_t a2 = jump ? moves.jump[1] : moves.step[1];
     for (std::size_t j = 0; j < kDrawLanes; ++j) {
-      s1[j] = mul_mod<kC1>(kLaneA1, s1[j]);
-      s2[j] = mul_mod<kC2>(kLaneA2, s2[j]);
+      s1[j] = mul_mod<kC1>(a1, s1[j]);
+      s2[j] = mul_mod<kC2>(a2, s2[j]);
     }
   }
   for (std::size_t j = 0; j < kDrawLanes; ++j) {
@@ -73,6 +78,7 @@ void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lanes2, std::int32_t* __re
 #pragma GCC diagnostic push
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 // The same steps with the vector units' 32 x 32 -> 64 bit multiply, which
@@ -88,9 +94,11 @@ POLYGONS_TARGET_AVX512 inline __m512i mul_mod_512(__m512i s, __m512i a, __m512i 
 namespace avx512 {
 
 POLYGONS_TARGET_AVX512 void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lanes2,
-                                       std::int32_t* out, std::size_t rounds) {
+                                       std::int32_t* out, std::size_t rows, std::size_t groups,
+                                       const LaneMoves& moves) {
   constexpr int kVectors = kDrawLanes / 8;
-  const __m512i a1 = _mm512_set1_epi64(kLaneA1), a2 = _mm512_set1_epi64(kLaneA2);
+  const __m512i step1 = _mm512_set1_epi64(moves.step[0]), step2 = _mm512_set1_epi64(moves.step[1]);
+  const __m512i jump1 = _mm512_set1_epi64(moves.jump[0]), jump2 = _mm512_set1_epi64(moves.jump[1]);
   const __m512i c1 = _mm512_set1_epi64(kC1), c2 = _mm512_set1_epi64(kC2);
   const __m512i m1 = _mm512_set1_epi64(kM1), m2 = _mm512_set1_epi64(kM2);
   const __m512i wrap = _mm512_set1_epi64(kM1 - 1), zero = _mm512_setzero_si512();
@@ -99,14 +107,17 @@ POLYGONS_TARGET_AVX512 void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lan
     s1[v] = _mm512_loadu_si512(lanes1 + 8 * v);
     s2[v] = _mm512_loadu_si512(lanes2 + 8 * v);
   }
-  for (std::size_t i = 0; i < rounds; ++i) {
+  for (std::size_t i = 0, row = 0;;) {
     for (int v = 0; v < kVectors; ++v) {
       __m512i z = _mm512_sub_epi64(s1[v], s2[v]);
       z = _mm512_mask_add_epi64(z, _mm512_cmple_epi64_mask(z, zero), z, wrap);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i * kDrawLanes + 8 * v),
                           _mm512_cvtepi64_epi32(z));
     }
-    if (i + 1 == rounds) break;
+    if (++i == rows * groups) break;
+    const bool jump = ++row == rows;
+    if (jump) row = 0;
+    const __m512i a1 = jump ? jump1 : step1, a2 = jump ? jump2 : step2;
     for (int v = 0; v < kVectors; ++v) {
       s1[v] = mul_mod_512(s1[v], a1, c1, m1);
       s2[v] = mul_mod_512(s2[v], a2, c2, m2);
@@ -133,9 +144,13 @@ POLYGONS_TARGET_AVX2 inline __m256i mul_mod_256(__m256i s, __m256i a, __m256i c,
 namespace avx2 {
 
 POLYGONS_TARGET_AVX2 void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lanes2,
-                                     std::int32_t* out, std::size_t rounds) {
+                                     std::int32_t* out, std::size_t rows, std::size_t groups,
+                                     const LaneMoves& moves) {
   constexpr int kVectors = kDrawLanes / 4;
-  const __m256i a1 = _mm256_set1_epi64x(kLaneA1), a2 = _mm256_set1_epi64x(kLaneA2);
+  const __m256i step1 = _mm256_set1_epi64x(moves.step[0]);
+  const __m256i step2 = _mm256_set1_epi64x(moves.step[1]);
+  const __m256i jump1 = _mm256_set1_epi64x(moves.jump[0]);
+  const __m256i jump2 = _mm256_set1_epi64x(moves.jump[1]);
   const __m256i c1 = _mm256_set1_epi64x(kC1), c2 = _mm256_set1_epi64x(kC2);
   const __m256i m1 = _mm256_set1_epi64x(kM1), m2 = _mm256_set1_epi64x(kM2);
   const __m256i wrap = _mm256_set1_epi64x(kM1 - 1), one = _mm256_set1_epi64x(1);
@@ -145,14 +160,17 @@ POLYGONS_TARGET_AVX2 void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lanes
     s1[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes1 + 4 * v));
     s2[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes2 + 4 * v));
   }
-  for (std::size_t i = 0; i < rounds; ++i) {
+  for (std::size_t i = 0, row = 0;;) {
     for (int v = 0; v < kVectors; ++v) {
       __m256i z = _mm256_sub_epi64(s1[v], s2[v]);
       z = _mm256_add_epi64(z, _mm256_and_si256(_mm256_cmpgt_epi64(one, z), wrap));
       const __m128i packed = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(z, low_halves));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i * kDrawLanes + 4 * v), packed);
     }
-    if (i + 1 == rounds) break;
+    if (++i == rows * groups) break;
+    const bool jump = ++row == rows;
+    if (jump) row = 0;
+    const __m256i a1 = jump ? jump1 : step1, a2 = jump ? jump2 : step2;
     for (int v = 0; v < kVectors; ++v) {
       s1[v] = mul_mod_256(s1[v], a1, c1, m1);
       s2[v] = mul_mod_256(s2[v], a2, c2, m2);
@@ -176,9 +194,9 @@ DrawLanes draw_lanes_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, draw_lanes); 
 
 void draw_integers(const KernelSet& kernels, SeedState& state, std::int32_t* out,
                    std::size_t count) {
-  const std::size_t rounds = count / kDrawLanes;
+  const std::size_t rows = count / kDrawLanes;
   std::size_t done = 0;
-  if (rounds > 0) {
+  if (rows > 0) {
     alignas(64) std::uint64_t s1[kDrawLanes], s2[kDrawLanes];
     SeedState lane = state;
     for (std::size_t j = 0; j < kDrawLanes; ++j) {
@@ -186,12 +204,38 @@ void draw_integers(const KernelSet& kernels, SeedState& state, std::int32_t* out
       s1[j] = static_cast<std::uint64_t>(lane.s1);
       s2[j] = static_cast<std::uint64_t>(lane.s2);
     }
-    kernels.draw_lanes(s1, s2, out, rounds);
+    kernels.draw_lanes(s1, s2, out, 1, rows, kStreamMoves);
     state.s1 = static_cast<std::int32_t>(s1[kDrawLanes - 1]);
     state.s2 = static_cast<std::int32_t>(s2[kDrawLanes - 1]);
-    done = rounds * kDrawLanes;
+    done = rows * kDrawLanes;
   }
   for (; done < count; ++done) out[done] = next_integer(state);
+}
+
+TrialDraws::TrialDraws(std::size_t n) : n(n) {
+  moves.step[0] = kA1;
+  moves.step[1] = kA2;
+  // From the last draw of a trial in one group to the first of the same
+  // lane's trial in the next: kDrawLanes trials on, less the n - 1 draws done.
+  const std::uint64_t jump = kDrawLanes * n - (n - 1);
+  moves.jump[0] = power_mod(kA1, jump, kM1);
+  moves.jump[1] = power_mod(kA2, jump, kM2);
+  for (std::size_t j = 0; j < kDrawLanes; ++j) {
+    first_draw[0][j] = power_mod(kA1, j * n + 1, kM1);
+    first_draw[1][j] = power_mod(kA2, j * n + 1, kM2);
+  }
+}
+
+void draw_trials(const KernelSet& kernels, const TrialDraws& trials, SeedState& state,
+                 std::int32_t* out, std::size_t groups) {
+  alignas(64) std::uint64_t s1[kDrawLanes], s2[kDrawLanes];
+  for (std::size_t j = 0; j < kDrawLanes; ++j) {
+    s1[j] = mul_mod<kC1>(trials.first_draw[0][j], static_cast<std::uint64_t>(state.s1));
+    s2[j] = mul_mod<kC2>(trials.first_draw[1][j], static_cast<std::uint64_t>(state.s2));
+  }
+  kernels.draw_lanes(s1, s2, out, trials.n, groups, trials.moves);
+  state.s1 = static_cast<std::int32_t>(s1[kDrawLanes - 1]);
+  state.s2 = static_cast<std::int32_t>(s2[kDrawLanes - 1]);
 }
 
 }  // namespace polygons::sim

@@ -1,29 +1,56 @@
 #pragma once
-// The floating-point inner loops of the engine: sines of the sides, the sum
-// of a polygon's sides, and the moments of a block of perimeters. So that
-// every instruction set gives the same figures (sim/engine.hpp), sums go
-// through fixed partial sums whatever the vector width, and the library is
-// built with -ffp-contract=off: no multiply and add fused into one
-// instruction (AVX-512 has one).
+// The floating-point arithmetic of the engine: the sine of a side, the sum of
+// a polygon's sides, and the moments of a block of perimeters. So that every
+// instruction set gives the same figures (sim/engine.hpp), each is written
+// once here, sums go through fixed partial sums in a fixed order whatever
+// the vector width, and the library is built with -ffp-contract=off: no
+// multiply and add fused into one instruction (AVX-512 has one).
 
+#include <array>
 #include <cstddef>
 
 #include "sim/isa.hpp"
 
 namespace polygons::sim {
 
-// sin(pi * x) for every x in [0, 1] of `values`, in place: the chord of an
-// arc of x full turns is 2 sin(pi x). Accurate to a few units in the last
-// place.
-using SinPiTurns = void (*)(double* values, std::size_t count, double pi);
+// Taylor coefficients of sin: (-1)^k / (2k+1)!, k = 1 .. 10; the first term
+// left out is below 1.2e-18 on [0, pi/2].
+inline constexpr std::array<double, 10> kSinCoefficients = {
+    -1.0 / 6.0,
+    1.0 / 120.0,
+    -1.0 / 5040.0,
+    1.0 / 362880.0,
+    -1.0 / 39916800.0,
+    1.0 / 6227020800.0,
+    -1.0 / 1307674368000.0,
+    1.0 / 355687428096000.0,
+    -1.0 / 121645100408832000.0,
+    1.0 / 51090942171709440000.0,
+};
+
+// sin(pi * x) for x in [0, 1]: the chord of an arc of x full turns is
+// 2 sin(pi x). Accurate to a few units in the last place.
+POLYGONS_INLINE double sin_pi(double x, double pi) {
+  const double other = 1.0 - x;  // sin(pi x) = sin(pi (1 - x)); exact
+  const double t = other < x ? other : x;
+  const double a = t * pi;
+  const double a2 = a * a;
+  double q = kSinCoefficients[9];
+  for (int k = 8; k >= 0; --k) q = q * a2 + kSinCoefficients[k];
+  return a + a * (a2 * q);
+}
+
+// A polygon of this many sides or more adds them in eight running sums,
+// which do not wait on each other: side i goes to sum i mod 8, and the eight
+// are joined in order. Fewer sides are added one after the other.
+inline constexpr std::size_t kEightPartialsFrom = 32;
 
 // Mean and sum of squared deviations from it of `count` >= 1 values, in two
 // passes of eight partial sums each.
 using BlockMoments = void (*)(const double* values, std::size_t count, double& mean,
                               double& squares);
 
-// The kernels compiled for `isa`.
-SinPiTurns sin_pi_turns_for(Isa isa);
+// The kernel compiled for `isa`.
 BlockMoments block_moments_for(Isa isa);
 
 // The sum of `count` values in eight running sums, which do not wait on each

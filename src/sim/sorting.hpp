@@ -1,36 +1,47 @@
 #pragma once
-// Putting the draws of a trial in ascending order, three ways by size:
-// sorting networks for polygons of two to four vertices, a rank sort without
-// branches on the data up to kSortFewMax draws, and a bucket sort beyond.
-// Ascending order of the combined integers is ascending order of the draws,
-// since a draw is an increasing function of its integer.
+// Putting the draws of a trial in ascending order, two ways by size: a
+// sorting network over many trials side by side (one trial per lane) up to
+// kLanesMax draws, and a bucket sort of one trial at a time beyond. Ascending
+// order of the combined integers is ascending order of the draws, since a
+// draw is an increasing function of its integer.
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "sim/isa.hpp"
 
 namespace polygons::sim {
 
-// sort_few takes at most this many draws.
-inline constexpr std::size_t kSortFewMax = 64;
+// Trials of at most this many draws are sorted side by side.
+inline constexpr std::size_t kLanesMax = 64;
 
-// Ascending order of n <= kSortFewMax combined integers, without branches on
-// the data: every draw is put at its rank, all ranks counted side by side
-// (equal draws, which are rare, fall back to an insertion sort).
-using SortFew = void (*)(std::int32_t* z, std::size_t n);
+// One step of a sorting network: the smaller of the values at `low` and
+// `high` goes to `low`, the larger to `high`.
+struct Comparator {
+  std::uint16_t low;
+  std::uint16_t high;
+};
 
-// For polygons of n = 2, 3 or 4 vertices: sorts the draws of each of
-// `trials` consecutive trials (n draws each) by a sorting network and writes
-// their gaps in full turns, as the engine does for larger polygons (the
-// closing side's gap is the span of the draws), several trials per vector.
-using GapsOfSmallPolygons = void (*)(const std::int32_t* z, std::size_t trials, std::size_t n,
-                                     double scale, double* gaps);
+// A network that sorts n values (Batcher's odd-even merge sort, of the next
+// power of two, without the steps that reach past n), for n <= kLanesMax.
+std::vector<Comparator> sorting_network(std::size_t n);
 
-// The kernels compiled for `isa`.
-SortFew sort_few_for(Isa isa);
-GapsOfSmallPolygons gaps_of_small_polygons_for(Isa isa);
+// The network applied to rows of Lanes values: row i holds value i of each
+// lane, at rows + i * Lanes.
+template <std::size_t Lanes>
+POLYGONS_INLINE void sort_lanes(std::int32_t* rows, std::span<const Comparator> network) {
+  for (const Comparator c : network) {
+    std::int32_t* __restrict low = rows + c.low * Lanes;
+    std::int32_t* __restrict high = rows + c.high * Lanes;
+    for (std::size_t j = 0; j < Lanes; ++j) {
+      const std::int32_t a = low[j], b = high[j];
+      low[j] = a < b ? a : b;
+      high[j] = a < b ? b : a;
+    }
+  }
+}
 
 // The buffers of the bucket sort of n draws, kept from trial to trial.
 struct BucketSort {

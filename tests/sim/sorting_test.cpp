@@ -3,34 +3,65 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
-#include "every_kernel_set.hpp"
+#include "sim/random.hpp"
+#include "sim_test_support.hpp"
 
 namespace polygons::sim::simtest {
 namespace {
 
-TEST_P(EveryKernelSet, SortFewOrdersAnyInputIncludingEqualDraws) {
-  std::vector<std::vector<std::int32_t>> inputs = {
-      {5},
-      {9, 3, 7, 1, 5},
-      {1, 1, 1, 1, 1, 1},
-      {4, 2, 4, 2, 4, 2, 4},
-      {2147483562, 1, 2147483562, 2, 1, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 3},
-  };
-  for (std::size_t n : {17u, 32u, 33u, 64u}) {
-    std::vector<std::int32_t> z(n);
-    for (std::size_t i = 0; i < n; ++i)
-      z[i] = static_cast<std::int32_t>((i * 7919) % 13);  // many ties
-    inputs.push_back(z);
-    for (std::size_t i = 0; i < n; ++i) z[i] = static_cast<std::int32_t>(n - i);  // descending
-    inputs.push_back(z);
+std::vector<std::int32_t> sorted_by_network(std::vector<std::int32_t> z) {
+  sort_lanes<1>(z.data(), sorting_network(z.size()));
+  return z;
+}
+
+// By the 0-1 principle, a network that sorts every sequence of zeros and
+// ones sorts every sequence.
+TEST(SortingNetwork, SortsEveryZeroOneSequence) {
+  for (std::size_t n = 1; n <= 18; ++n) {
+    for (std::uint32_t bits = 0; bits < (1u << n); ++bits) {
+      std::vector<std::int32_t> z(n);
+      for (std::size_t i = 0; i < n; ++i) z[i] = static_cast<std::int32_t>((bits >> i) & 1);
+      const std::vector<std::int32_t> sorted = sorted_by_network(z);
+      ASSERT_TRUE(std::is_sorted(sorted.begin(), sorted.end())) << n << " values, bits " << bits;
+    }
   }
-  for (std::vector<std::int32_t> z : inputs) {
-    std::vector<std::int32_t> expected = z;
-    std::sort(expected.begin(), expected.end());
-    set().sort_few(z.data(), z.size());
-    EXPECT_EQ(z, expected);
+}
+
+TEST(SortingNetwork, SortsDrawsAndTiesUpToTheLargestSize) {
+  SeedState state = seeded(5);
+  for (std::size_t n = 1; n <= kLanesMax; ++n) {
+    std::vector<std::int32_t> draws(n), ties(n), descending(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      draws[i] = next_integer(state);
+      ties[i] = static_cast<std::int32_t>((i * 7919) % 5);
+      descending[i] = static_cast<std::int32_t>(n - i);
+    }
+    for (std::vector<std::int32_t> z : {draws, ties, descending}) {
+      const std::vector<std::int32_t> sorted = sorted_by_network(z);
+      std::sort(z.begin(), z.end());
+      EXPECT_EQ(sorted, z) << n << " values";
+    }
+  }
+}
+
+TEST(BucketSort, SortsDrawsAndTies) {
+  SeedState state = seeded(6);
+  for (std::size_t n : {65u, 100u, 1000u, 10000u}) {
+    BucketSort buffers = bucket_sort_for(n);
+    std::vector<std::int32_t> draws(n), ties(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      draws[i] = next_integer(state);
+      ties[i] = draws[i / 3 * 3];  // each value three times
+    }
+    for (std::vector<std::int32_t> z : {draws, ties}) {
+      std::vector<std::int32_t> expected = z;
+      std::sort(expected.begin(), expected.end());
+      bucket_sort(z.data(), n, buffers);
+      EXPECT_EQ(z, expected) << n << " draws";
+    }
   }
 }
 

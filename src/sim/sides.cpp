@@ -1,0 +1,99 @@
+#include "sim/sides.hpp"
+
+#include "sim/random_lanes.hpp"
+#include "sim/sine_and_moments.hpp"
+
+namespace polygons::sim {
+
+namespace {
+
+static_assert(kLanesMax >= kEightPartialsFrom, "a sorted trial adds its sides in eight sums");
+
+// The side of row i of sorted rows, for every lane.
+template <std::size_t Lanes>
+POLYGONS_INLINE void side_row(const std::int32_t* rows, std::size_t n, std::size_t i,
+                              double scale, double pi, double* __restrict side) {
+  const bool closing = i + 1 == n;
+  const std::int32_t* high = rows + (closing ? n - 1 : i + 1) * Lanes;
+  const std::int32_t* low = rows + (closing ? 0 : i) * Lanes;
+  for (std::size_t j = 0; j < Lanes; ++j) {
+    side[j] = sin_pi(static_cast<double>(high[j] - low[j]) * scale, pi);
+  }
+}
+
+template <std::size_t Lanes>
+POLYGONS_INLINE void sums_of_sorted_rows(const std::int32_t* rows, std::size_t n, double scale,
+                                         double pi, double* __restrict sums) {
+  double side[Lanes];
+  if (n < kEightPartialsFrom) {
+    double sum[Lanes] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+      side_row<Lanes>(rows, n, i, scale, pi, side);
+      for (std::size_t j = 0; j < Lanes; ++j) sum[j] += side[j];
+    }
+    for (std::size_t j = 0; j < Lanes; ++j) sums[j] = sum[j];
+    return;
+  }
+  double partial[8][Lanes] = {};
+  for (std::size_t i = 0; i < n; ++i) {
+    side_row<Lanes>(rows, n, i, scale, pi, side);
+    for (std::size_t j = 0; j < Lanes; ++j) partial[i % 8][j] += side[j];
+  }
+  for (std::size_t j = 0; j < Lanes; ++j) {
+    double sum = 0.0;
+    for (std::size_t k = 0; k < 8; ++k) sum += partial[k][j];
+    sums[j] = sum;
+  }
+}
+
+POLYGONS_INLINE void sides_in_lanes_body(std::int32_t* z, std::size_t n, std::size_t groups,
+                                         std::span<const Comparator> network, double scale,
+                                         double pi, double* sums) {
+  for (std::size_t g = 0; g < groups; ++g) {
+    std::int32_t* rows = z + g * n * kDrawLanes;
+    sort_lanes<kDrawLanes>(rows, network);
+    sums_of_sorted_rows<kDrawLanes>(rows, n, scale, pi, sums + g * kDrawLanes);
+  }
+}
+
+POLYGONS_INLINE double sides_of_sorted_body(const std::int32_t* z, std::size_t n, double scale,
+                                            double pi) {
+  double partial[8] = {};
+  std::size_t i = 0;
+  for (; i + 8 < n; i += 8) {
+    for (std::size_t k = 0; k < 8; ++k) {
+      partial[k] += sin_pi(static_cast<double>(z[i + k + 1] - z[i + k]) * scale, pi);
+    }
+  }
+  for (; i < n; ++i) {
+    const std::int32_t gap = i + 1 < n ? z[i + 1] - z[i] : z[n - 1] - z[0];
+    partial[i % 8] += sin_pi(static_cast<double>(gap) * scale, pi);
+  }
+  double sum = 0.0;
+  for (double p : partial) sum += p;
+  return sum;
+}
+
+// The kernels of one instruction set: thin functions compiled for that set
+// around the bodies above.
+#define POLYGONS_SIDES_FOR(isa, target)                                                        \
+  namespace isa {                                                                              \
+  target void sides_in_lanes(std::int32_t* z, std::size_t n, std::size_t groups,               \
+                             std::span<const Comparator> network, double scale, double pi,     \
+                             double* sums) {                                                   \
+    sides_in_lanes_body(z, n, groups, network, scale, pi, sums);                               \
+  }                                                                                            \
+  target double sides_of_sorted(const std::int32_t* z, std::size_t n, double scale, double pi) { \
+    return sides_of_sorted_body(z, n, scale, pi);                                              \
+  }                                                                                            \
+  }
+
+POLYGONS_FOR_EVERY_SET(POLYGONS_SIDES_FOR)
+
+}  // namespace
+
+SidesInLanes sides_in_lanes_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, sides_in_lanes); }
+
+SidesOfSorted sides_of_sorted_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, sides_of_sorted); }
+
+}  // namespace polygons::sim
