@@ -28,16 +28,22 @@ inline constexpr std::array<double, 10> kSinCoefficients = {
     1.0 / 51090942171709440000.0,
 };
 
-// sin(pi * x) for x in [0, 1]: the chord of an arc of x full turns is
+// x becomes sin(pi x), for x in [0, 1], a double or a vector of them (the
+// same operations on every element): the chord of an arc of x full turns is
 // 2 sin(pi x). Accurate to a few units in the last place.
+template <typename Real>
+POLYGONS_INLINE void take_sin_pi(Real& x, double pi) {
+  const Real other = 1.0 - x;  // sin(pi x) = sin(pi (1 - x)); exact
+  const Real a = (other < x ? other : x) * pi;
+  const Real a2 = a * a;
+  Real q = a2 * kSinCoefficients[9] + kSinCoefficients[8];
+  for (int k = 7; k >= 0; --k) q = q * a2 + kSinCoefficients[k];
+  x = a + a * (a2 * q);
+}
+
 POLYGONS_INLINE double sin_pi(double x, double pi) {
-  const double other = 1.0 - x;  // sin(pi x) = sin(pi (1 - x)); exact
-  const double t = other < x ? other : x;
-  const double a = t * pi;
-  const double a2 = a * a;
-  double q = kSinCoefficients[9];
-  for (int k = 8; k >= 0; --k) q = q * a2 + kSinCoefficients[k];
-  return a + a * (a2 * q);
+  take_sin_pi(x, pi);
+  return x;
 }
 
 // A polygon of this many sides or more adds them in eight running sums,

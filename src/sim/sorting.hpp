@@ -14,8 +14,10 @@
 
 namespace polygons::sim {
 
-// Trials of at most this many draws are sorted side by side.
-inline constexpr std::size_t kLanesMax = 64;
+// Trials of at most this many draws are sorted side by side. Beyond, a
+// group of trials outgrows the first-level cache, and the network, whose
+// steps per draw grow with the square of log n, loses to the bucket sort.
+inline constexpr std::size_t kLanesMax = 512;
 
 // One step of a sorting network: the smaller of the values at `low` and
 // `high` goes to `low`, the larger to `high`.
