@@ -46,7 +46,8 @@ Workspace::Workspace(const RunSetup& run, bool private_counts)
       perimeters(block_trials),
       positions(block_trials) {
   if (run.n <= kLanesMax) {
-    network = sorting_network(run.n);
+    const std::vector<Comparator> steps = sorting_network(run.n);
+    network.assign(steps.begin(), steps.end());
   } else {
     bucket = bucket_sort_for(run.n);
   }

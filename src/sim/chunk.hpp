@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/kernel_set.hpp"
+#include "sim/memory.hpp"
 #include "sim/random.hpp"
 #include "sim/random_lanes.hpp"
 #include "sim/sorting.hpp"
@@ -50,7 +51,8 @@ struct RunSetup {
   std::int64_t* shared_counts = nullptr;  // set when the threads count into one array
 };
 
-// The work arrays of one thread, allocated before the threads start.
+// The work arrays of one thread, allocated before the threads start, none
+// sharing a cache line with another thread's.
 struct Workspace {
   Workspace(const RunSetup& run, bool private_counts);
 
@@ -59,11 +61,11 @@ struct Workspace {
 
   std::size_t block_trials;
   TrialDraws trial_draws;           // for polygons of up to kLanesMax vertices
-  std::vector<Comparator> network;  // likewise
-  std::vector<std::int32_t> z;
-  std::vector<double> sums;
-  std::vector<double> perimeters;
-  std::vector<double> positions;
+  LineVector<Comparator> network;  // likewise
+  LineVector<std::int32_t> z;
+  LineVector<double> sums;
+  LineVector<double> perimeters;
+  LineVector<double> positions;
   BucketSort bucket;  // for larger polygons
   std::vector<std::int64_t> counts;  // the thread's own class counts, when it has them
 };

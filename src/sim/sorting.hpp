@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/isa.hpp"
+#include "sim/memory.hpp"
 
 namespace polygons::sim {
 
@@ -48,8 +49,8 @@ POLYGONS_INLINE void sort_lanes(std::int32_t* rows, std::span<const Comparator> 
 // The buffers of the bucket sort of n draws, kept from trial to trial.
 struct BucketSort {
   int shift = 0;  // a draw's bucket is its integer shifted right this far
-  std::vector<std::int32_t> sorted;
-  std::vector<std::uint32_t> buckets;
+  LineVector<std::int32_t> sorted;
+  LineVector<std::uint32_t> buckets;
 };
 
 // Buffers for n draws: about two buckets per draw.
