@@ -39,7 +39,7 @@ same() {
 
 cases=()
 # sides radius trials seed classes show
-for sides in 1 2 3 4 5 6 7 10 16 17 30 32 33 64 65 100 300 1000 10000; do
+for sides in 1 2 3 4 5 6 7 10 16 17 30 32 33 64 65 100 300 1000 4096 4097 10000; do
   many=$(( 3000000 / sides )); (( many < 1000 )) && many=1000
   cases+=("$sides 1.0 1000 7 0 1")
   cases+=("$sides 2.5 $many 4711 0 0")

@@ -23,6 +23,12 @@ std::size_t block_trials_for(std::size_t n) { return std::max<std::size_t>(1, kB
 // before.
 std::size_t groups_for(std::size_t trials) { return (trials + kDrawLanes - 1) / kDrawLanes; }
 
+// The trials whose draws a block holds at once.
+std::size_t drawn_trials_for(std::size_t n) {
+  const std::size_t block = block_trials_for(n);
+  return n <= kLanesMax ? groups_for(block) * kDrawLanes : block;
+}
+
 }  // namespace
 
 void Moments::merge(const Moments& b) {
@@ -41,7 +47,7 @@ void Moments::merge(const Moments& b) {
 Workspace::Workspace(const RunSetup& run, bool private_counts)
     : block_trials(block_trials_for(run.n)),
       trial_draws(run.n),
-      z(groups_for(block_trials) * kDrawLanes * run.n),
+      z(drawn_trials_for(run.n) * run.n),
       sums(block_trials + kDrawLanes),
       perimeters(block_trials),
       positions(block_trials) {
@@ -55,10 +61,11 @@ Workspace::Workspace(const RunSetup& run, bool private_counts)
 }
 
 double Workspace::bytes(const RunSetup& run, bool private_counts) {
-  const double trials = static_cast<double>(groups_for(block_trials_for(run.n)) * kDrawLanes);
-  const double draws = trials * static_cast<double>(run.n) * sizeof(std::int32_t);
+  const double trials = static_cast<double>(block_trials_for(run.n) + kDrawLanes);
+  const double draws = static_cast<double>(drawn_trials_for(run.n) * run.n) * sizeof(std::int32_t);
   const double per_trial = 3 * sizeof(double);
-  const double sorting = bucket_sort_bytes(run.n);
+  const double sorting =
+      run.n <= kLanesMax ? sorting_network_bytes(run.n) : bucket_sort_bytes(run.n);
   const double counts = private_counts ? static_cast<double>(run.slots) * 8.0 : 0.0;
   return draws + trials * per_trial + sorting + counts;
 }

@@ -41,6 +41,16 @@ std::vector<Comparator> sorting_network(std::size_t n) {
   return network;
 }
 
+double sorting_network_bytes(std::size_t n) {
+  // Batcher's network of 2^k values has (k^2 - k + 4) 2^(k - 2) - 1 steps.
+  double k = 0.0, size = 1.0;
+  while (size < static_cast<double>(n)) {
+    size *= 2.0;
+    k += 1.0;
+  }
+  return (k * k - k + 4.0) * size / 4.0 * sizeof(Comparator);
+}
+
 BucketSort bucket_sort_for(std::size_t n) {
   int bits = 2;
   while ((std::size_t{1} << bits) < 2 * n && bits < 24) ++bits;

@@ -16,9 +16,9 @@
 namespace polygons::sim {
 
 // Trials of at most this many draws are sorted side by side. Beyond, a
-// group of trials outgrows the first-level cache, and the network, whose
+// group of trials outgrows the second-level cache, and the network, whose
 // steps per draw grow with the square of log n, loses to the bucket sort.
-inline constexpr std::size_t kLanesMax = 512;
+inline constexpr std::size_t kLanesMax = 4096;
 
 // One step of a sorting network: the smaller of the values at `low` and
 // `high` goes to `low`, the larger to `high`.
@@ -30,6 +30,9 @@ struct Comparator {
 // A network that sorts n values (Batcher's odd-even merge sort, of the next
 // power of two, without the steps that reach past n), for n <= kLanesMax.
 std::vector<Comparator> sorting_network(std::size_t n);
+
+// At least the bytes of sorting_network(n).
+double sorting_network_bytes(std::size_t n);
 
 // The network applied to rows of Lanes values: row i holds value i of each
 // lane, at rows + i * Lanes.

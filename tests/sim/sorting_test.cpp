@@ -32,7 +32,11 @@ TEST(SortingNetwork, SortsEveryZeroOneSequence) {
 
 TEST(SortingNetwork, SortsDrawsAndTiesUpToTheLargestSize) {
   SeedState state = seeded(5);
-  for (std::size_t n = 1; n <= kLanesMax; ++n) {
+  std::vector<std::size_t> sizes = {100, 255, 256, 257, 1000, kLanesMax - 1, kLanesMax};
+  for (std::size_t n = 1; n <= 64; ++n) sizes.push_back(n);
+  for (std::size_t n : sizes) {
+    EXPECT_LE(static_cast<double>(sorting_network(n).size() * sizeof(Comparator)),
+              sorting_network_bytes(n));
     std::vector<std::int32_t> draws(n), ties(n), descending(n);
     for (std::size_t i = 0; i < n; ++i) {
       draws[i] = next_integer(state);
@@ -49,7 +53,7 @@ TEST(SortingNetwork, SortsDrawsAndTiesUpToTheLargestSize) {
 
 TEST(BucketSort, SortsDrawsAndTies) {
   SeedState state = seeded(6);
-  for (std::size_t n : {65u, 100u, 1000u, 10000u}) {
+  for (std::size_t n : {100u, 1000u, 10000u}) {
     BucketSort buffers = bucket_sort_for(n);
     std::vector<std::int32_t> draws(n), ties(n);
     for (std::size_t i = 0; i < n; ++i) {
