@@ -23,6 +23,8 @@ POLYGONS_INLINE void side_row(const std::int32_t* rows, std::size_t n, std::size
   }
 }
 
+// Every lane's sides added in the order of sim/sine_and_moments.hpp: one
+// after the other, or side i into running sum i mod 8.
 template <std::size_t Lanes>
 POLYGONS_INLINE void sums_of_sorted_rows(const std::int32_t* rows, std::size_t n, double scale,
                                          double pi, double* __restrict sums) {
