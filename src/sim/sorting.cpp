@@ -8,16 +8,24 @@ namespace polygons::sim {
 
 namespace {
 
-void insertion_sort(std::int32_t* z, std::size_t n) {
+// Ascending order of draws that are out of order only within a bucket. The
+// larger of each draw and those before it is carried in a register, the
+// smaller written behind it; only a draw that belongs two or more places back
+// (rare) takes the loop that moves it there.
+void finish_buckets(std::int32_t* z, std::size_t n) {
+  std::int32_t high = z[0];
   for (std::size_t i = 1; i < n; ++i) {
     const std::int32_t value = z[i];
-    std::size_t j = i;
-    while (j > 0 && z[j - 1] > value) {
+    const std::int32_t low = value < high ? value : high;
+    high = value < high ? high : value;
+    std::size_t j = i - 1;
+    while (j > 0 && z[j - 1] > low) {
       z[j] = z[j - 1];
       --j;
     }
-    z[j] = value;
+    z[j] = low;
   }
+  z[n - 1] = high;
 }
 
 }  // namespace
@@ -66,7 +74,7 @@ double bucket_sort_bytes(std::size_t n) {
 }
 
 // The draws are uniform, so spreading them over about 2n buckets by their top
-// bits leaves them nearly in order; an insertion pass finishes the job.
+// bits leaves them nearly in order; finish_buckets finishes the job.
 void bucket_sort(std::int32_t* z, std::size_t n, BucketSort& w) {
   std::fill(w.buckets.begin(), w.buckets.end(), 0u);
   for (std::size_t i = 0; i < n; ++i)
@@ -75,7 +83,7 @@ void bucket_sort(std::int32_t* z, std::size_t n, BucketSort& w) {
   for (std::size_t i = 0; i < n; ++i) {
     w.sorted[w.buckets[static_cast<std::uint32_t>(z[i]) >> w.shift]++] = z[i];
   }
-  insertion_sort(w.sorted.data(), n);
+  finish_buckets(w.sorted.data(), n);
   std::memcpy(z, w.sorted.data(), n * sizeof(std::int32_t));
 }
 
