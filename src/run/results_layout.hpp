@@ -76,15 +76,18 @@ void for_each_column(Row& row, Visit&& visit) {
   visit("cumulative", row.cumulative);
 }
 
-// The line above the classes: the columns' names joined by tabs.
-inline std::string class_header_line() {
-  std::string line;
+// The class columns' names joined by `separator`.
+inline std::string column_names(std::string_view separator) {
+  std::string names;
   const ResultClass names_only;
-  for_each_column(names_only, [&line](std::string_view name, const auto&) {
-    if (!line.empty()) line.push_back('\t');
-    line.append(name);
+  for_each_column(names_only, [&](std::string_view name, const auto&) {
+    if (!names.empty()) names.append(separator);
+    names.append(name);
   });
-  return line;
+  return names;
 }
+
+// The line above the classes.
+inline std::string class_header_line() { return column_names("\t"); }
 
 }  // namespace polygons::run

@@ -84,7 +84,7 @@ struct results_parser {
       ++column;
     });
     if (!ok || column != fields.size()) {
-      return fail("expected a class: " + run::class_header_line() + ", tab-separated");
+      return fail("expected a class: " + run::column_names(", ") + ", tab-separated");
     }
     return row.count >= 0 || fail("a negative count");
   }
