@@ -466,12 +466,13 @@ TEST_F(Service, AnswersBusyWhenSlotsAndQueueAreFull) {
 }
 
 // The client is the peer of the connection, unless the peer is the trusted
-// front server: then its X-Real-IP, or the last X-Forwarded-For entry.
-TEST_F(Service, RunsOneRunAtATimeForEachClient) {
+// front server: then its X-Real-IP, or the last X-Forwarded-For entry. A freed
+// slot goes to another client's first run before this client's second.
+TEST_F(Service, GivesAFreedSlotToTheClientThatHasUsedLeast) {
   service_options options = options_with(script(
-      "cat >/dev/null; touch tmp/$1/started\n"
+      "read sides; read radius; read trials seed; echo \"$seed\" >> order; cat >/dev/null\n"
       "for i in $(seq 200); do test -e release && break; sleep 0.05; done; echo ran\n"));
-  options.max_running = 4;
+  options.max_running = 1;
   struct header_case {
     std::string trusted_proxy;
     httplib::Headers first, same_client, other_client;
@@ -488,49 +489,43 @@ TEST_F(Service, RunsOneRunAtATimeForEachClient) {
       // Without a trusted front server, the headers are anyone's to forge.
       {"", {{"X-Real-IP", "10.0.0.1"}}, {{"X-Real-IP", "10.0.0.2"}}, {}},
   };
+  const fs::path order = scratch_.path() / "order";
+  auto started = [&] {
+    std::vector<std::string> seeds;
+    std::istringstream lines(fs::exists(order) ? polygons::testing::read_file(order) : "");
+    for (std::string seed; std::getline(lines, seed);) seeds.push_back(seed);
+    return seeds;
+  };
   for (const header_case& c : cases) {
     options.trusted_proxy = c.trusted_proxy;
     served_service service(options);
     fs::remove(scratch_.path() / "release");
-    auto started = [&] {
-      std::size_t count = 0;
-      for (const std::string& id : run_dirs()) {
-        count += fs::exists(scratch_.path() / "tmp" / id / "started") ? 1 : 0;
-      }
-      return count;
+    fs::remove(order);
+    auto request = [&](int seed, const httplib::Headers& headers) {
+      run_request r;
+      r.seed = seed;
+      return std::async(std::launch::async,
+                        [&service, r, headers] { return service.client()->Get(api_query(r), headers); });
     };
-    auto first = std::async(std::launch::async, [&] {
-      return service.client()->Get(api_query(run_request{}), c.first);
-    });
-    for (int i = 0; i < 500 && started() < 1; ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(started(), 1u);
-
-    auto again = service.client()->Get(api_query(run_request{}), c.same_client);
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->status, 429) << c.trusted_proxy;
-    EXPECT_EQ(again->get_header_value("Retry-After"), "10");
-    EXPECT_NE(again->body.find("one run at a time"), std::string::npos) << again->body;
-
+    auto first = request(1, c.first);
+    for (int i = 0; i < 500 && started().empty(); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(started().size(), 1u);
+    auto same = request(2, c.same_client);
+    std::this_thread::sleep_for(300ms);  // queued first, so that only its client can put it last
     std::future<httplib::Result> other;
-    if (!c.other_client.empty()) {
-      other = std::async(std::launch::async, [&] {
-        return service.client()->Get(api_query(run_request{}), c.other_client);
-      });
-      for (int i = 0; i < 500 && started() < 2; ++i) std::this_thread::sleep_for(10ms);
-      EXPECT_EQ(started(), 2u) << "another client runs while the first one's run goes on";
-    }
+    if (!c.other_client.empty()) other = request(3, c.other_client);
+    std::this_thread::sleep_for(300ms);
     write_file(scratch_.path() / "release", "");
-    auto done = first.get();
-    ASSERT_TRUE(done);
-    EXPECT_EQ(done->status, 200);
-    if (other.valid()) {
-      auto other_done = other.get();
-      ASSERT_TRUE(other_done);
-      EXPECT_EQ(other_done->status, 200);
+    for (auto* done : {&first, &same, &other}) {
+      if (!done->valid()) continue;
+      auto answer = done->get();
+      ASSERT_TRUE(answer);
+      EXPECT_EQ(answer->status, 200);
     }
-    auto after = service.client()->Get(api_query(run_request{}), c.same_client);
-    ASSERT_TRUE(after);
-    EXPECT_EQ(after->status, 200) << "the client's claim ends with its run";
+    const std::vector<std::string> expected =
+        c.other_client.empty() ? std::vector<std::string>{"1", "2"}
+                               : std::vector<std::string>{"1", "3", "2"};
+    EXPECT_EQ(started(), expected) << c.trusted_proxy;
   }
 }
 
@@ -657,6 +652,7 @@ TEST_F(Service, RefusesRequestsNoRouteMayTakeAndDropsTheConnection) {
            "Content-Type: application/x-www-form-urlencoded\r\n" + "Content-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body;
   };
+  const std::string cross_site = "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: ";
   struct refusal {
     std::string request;
     std::string status_line;
@@ -673,6 +669,16 @@ TEST_F(Service, RefusesRequestsNoRouteMayTakeAndDropsTheConnection) {
        "HTTP/1.1 403 ", ""},
       {post("/run", host + "Origin: null\r\n", form), "HTTP/1.1 403 ", ""},
       {post("/run", host + "Sec-Fetch-Site: cross-site\r\n", form), "HTTP/1.1 403 ", ""},
+      // Another site's image, script or fetch of a run; a navigation of a frame.
+      {"GET " + kRawApiRun + " HTTP/1.1\r\n" + host + cross_site + "no-cors\r\n" +
+           "Sec-Fetch-Dest: image\r\n\r\n",
+       "HTTP/1.1 403 ", ""},
+      {"GET /run?" + form + " HTTP/1.1\r\n" + host + cross_site + "cors\r\n" +
+           "Sec-Fetch-Dest: empty\r\n\r\n",
+       "HTTP/1.1 403 ", ""},
+      {"GET /run?" + form + " HTTP/1.1\r\n" + host + cross_site + "navigate\r\n" +
+           "Sec-Fetch-Dest: iframe\r\n\r\n",
+       "HTTP/1.1 403 ", ""},
       {"GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n" + smuggled, "HTTP/1.1 421 ", ""},
       {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 421 ", ""},
       {post("/run", host + "Content-Length: 0\r\n", form + smuggled), "HTTP/1.1 400 ", ""},
@@ -695,6 +701,12 @@ TEST_F(Service, RefusesRequestsNoRouteMayTakeAndDropsTheConnection) {
       "application/x-www-form-urlencoded");
   ASSERT_TRUE(own);
   EXPECT_EQ(own->status, 200) << own->body;
+  // A link to a prepared run on another site's page, followed by the visitor.
+  auto linked = service.client()->Get(
+      "/run?" + form, {{"Sec-Fetch-Site", "cross-site"}, {"Sec-Fetch-Mode", "navigate"},
+                       {"Sec-Fetch-Dest", "document"}, {"Sec-Fetch-User", "?1"}});
+  ASSERT_TRUE(linked);
+  EXPECT_EQ(linked->status, 200) << linked->body;
 }
 
 // The stand-in would run for 30 s; hanging up must stop it long before.
