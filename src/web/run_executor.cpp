@@ -185,7 +185,7 @@ run_executor::run_executor(service_options options, std::string plot_template)
     : options_(std::move(options)),
       plot_template_(std::move(plot_template)),
       child_environment_(child_environment(options_)),
-      slots_(running_limit(options_), options_.max_waiting, kMaxWaitingPerClient),
+      slots_(running_limit(options_), options_.max_waiting, kMaxWaitingPerClient, kQuickLane),
       stop_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   std::error_code ignored;
   // Searchable by a front server that serves the charts as another user.

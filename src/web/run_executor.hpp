@@ -68,6 +68,11 @@ std::string chart_url(std::string_view id);
 // Runs waiting for a slot, at most, for one client.
 inline constexpr std::size_t kMaxWaitingPerClient = 32;
 
+// One slot beyond the regular ones for runs estimated at up to 2 s (a million
+// triangles is a quarter of that), so that a cheap run never waits for a
+// flood of expensive ones to end.
+inline constexpr quick_lane kQuickLane{1, 2.0};
+
 // The estimated seconds of one core on a run: what a client is charged in the
 // queue until its run has ended.
 double estimated_seconds(const run_request& request);

@@ -70,11 +70,14 @@ void run_slots::forget_idle_clients(clock_type::time_point now) {
   });
 }
 
-admission run_slots::acquire(const slot_request& request) {
+admission run_slots::acquire(const slot_request& request, slot_kind* kind) {
   std::unique_lock lock(mutex_);
   if (closed_) return admission::busy;
-  if (busy_ < running_ && queue_.empty()) {
-    ++busy_;
+  // A free slot of either kind means that no waiter may take it.
+  const bool regular_free = busy_ < running_ && queue_.empty();
+  if (regular_free || (fits_lane(request.cost) && quick_busy_ < lane_.slots)) {
+    ++(regular_free ? busy_ : quick_busy_);
+    if (kind) *kind = regular_free ? slot_kind::regular : slot_kind::quick;
     start_run(request.client, request.cost);
     return admission::granted;
   }
@@ -97,11 +100,11 @@ admission run_slots::acquire(const slot_request& request) {
   usage& owner = usage_of(request.client);
   ++owner.waiting;
   owner.waiting_cost += request.cost;
-  return wait_for_turn(lock, entry, request);
+  return wait_for_turn(lock, entry, request, kind);
 }
 
 admission run_slots::wait_for_turn(std::unique_lock<std::mutex>& lock, waiter& entry,
-                                   const slot_request& request) {
+                                   const slot_request& request, slot_kind* kind) {
   const auto deadline = clock_type::now() + request.max_wait;
   while (entry.state == turn::waiting) {
     changed_.wait_for(lock, kHangUpPoll);
@@ -120,12 +123,32 @@ admission run_slots::wait_for_turn(std::unique_lock<std::mutex>& lock, waiter& e
       return admission::busy;
     }
   }
-  return entry.state == turn::granted ? admission::granted : admission::busy;
+  if (entry.state != turn::granted) return admission::busy;
+  if (kind) *kind = entry.kind;
+  return admission::granted;
+}
+
+bool run_slots::hand_over(slot_kind kind, clock_type::time_point now) {
+  const std::vector<double> keys = waiting_keys(now);
+  std::size_t next = queue_.size();
+  for (std::size_t i = 0; i < queue_.size(); ++i) {
+    const bool may_take = kind == slot_kind::regular || fits_lane(queue_[i]->cost);
+    // The first of equal keys: the earliest arrival.
+    if (may_take && (next == queue_.size() || keys[i] < keys[next])) next = i;
+  }
+  if (next == queue_.size()) return false;
+  waiter& entry = *queue_[next];
+  leave_queue(entry);
+  start_run(entry.client, entry.cost);
+  entry.kind = kind;
+  entry.state = turn::granted;
+  changed_.notify_all();
+  return true;
 }
 
 // A freed slot goes straight to the chosen waiter, so that a request arriving
 // before the waiter wakes can neither take the slot nor find the queue full.
-void run_slots::release(std::string_view client, double cost, double used) {
+void run_slots::release(std::string_view client, double cost, double used, slot_kind kind) {
   std::lock_guard lock(mutex_);
   const auto now = clock_type::now();
   usage& owner = usage_of(client);
@@ -133,18 +156,7 @@ void run_slots::release(std::string_view client, double cost, double used) {
   owner.at = now;
   if (owner.running > 0) --owner.running;
   owner.running_cost = owner.running == 0 ? 0 : std::max(0.0, owner.running_cost - cost);
-  if (queue_.empty()) {
-    --busy_;
-  } else {
-    const std::vector<double> keys = waiting_keys(now);
-    // The first of equal keys: the earliest arrival.
-    waiter& next = *queue_[static_cast<std::size_t>(
-        std::min_element(keys.begin(), keys.end()) - keys.begin())];
-    leave_queue(next);
-    start_run(next.client, next.cost);
-    next.state = turn::granted;
-    changed_.notify_all();
-  }
+  if (!hand_over(kind, now)) --(kind == slot_kind::regular ? busy_ : quick_busy_);
   forget_idle_clients(now);
 }
 
@@ -161,7 +173,7 @@ void run_slots::close() {
 
 std::size_t run_slots::busy() const {
   std::lock_guard lock(mutex_);
-  return busy_;
+  return busy_ + quick_busy_;
 }
 
 std::size_t run_slots::queued() const {

@@ -5,8 +5,9 @@
 // every half minute), the estimated cost of its runs in flight and of its
 // runs ahead in the queue, and the cost of the waiting run itself. When the
 // queue is full, a run that would come before the heaviest waiting run takes
-// its place, and that one is turned away. Claims on names (a run id) held for
-// the length of a run.
+// its place, and that one is turned away. A few more slots, the quick lane,
+// take only cheap runs, so that a cheap run never waits for expensive ones to
+// end. Claims on names (a run id) held for the length of a run.
 
 #include <chrono>
 #include <condition_variable>
@@ -31,6 +32,15 @@ enum class admission {
   abandoned,    // its client hung up while it waited
 };
 
+// The slots a run may hold: one of the regular ones, or of the quick lane.
+enum class slot_kind { regular, quick };
+
+// Extra slots for runs of an estimated cost up to `max_cost` seconds.
+struct quick_lane {
+  std::size_t slots = 0;
+  double max_cost = 0;
+};
+
 // One request for a slot.
 struct slot_request {
   std::string client;  // who it counts for; all requests without one are one client
@@ -41,18 +51,22 @@ struct slot_request {
 
 class run_slots {
  public:
-  run_slots(std::size_t running, std::size_t waiting, std::size_t waiting_per_client = 32)
-      : running_(running), waiting_(waiting), waiting_per_client_(waiting_per_client) {}
+  run_slots(std::size_t running, std::size_t waiting, std::size_t waiting_per_client = 32,
+            quick_lane lane = {})
+      : running_(running), waiting_(waiting), waiting_per_client_(waiting_per_client),
+        lane_(lane) {}
 
-  // Takes a slot, waiting in the queue when all are busy.
-  admission acquire(const slot_request& request);
+  // Takes a slot, waiting in the queue when all it may take are busy; the
+  // kind of slot taken goes to `kind`.
+  admission acquire(const slot_request& request, slot_kind* kind = nullptr);
   // Frees the slot of a run of `client` of estimated `cost` that took `used`
   // seconds.
-  void release(std::string_view client, double cost, double used);
+  void release(std::string_view client, double cost, double used,
+               slot_kind kind = slot_kind::regular);
   // Turns away every waiting request and every later one.
   void close();
 
-  std::size_t busy() const;
+  std::size_t busy() const;  // of both kinds
   std::size_t queued() const;
 
  private:
@@ -62,6 +76,7 @@ class run_slots {
     std::string client;
     double cost;
     turn state = turn::waiting;
+    slot_kind kind = slot_kind::regular;  // of the slot handed over
   };
   struct usage {
     double used = 0;  // decayed run seconds as of `at`
@@ -80,15 +95,21 @@ class run_slots {
   double arrival_key(const slot_request& request,
                      std::chrono::steady_clock::time_point now) const;
   void start_run(const std::string& client, double cost);
+  bool fits_lane(double cost) const { return lane_.slots > 0 && cost <= lane_.max_cost; }
+  // Hands a freed slot of `kind` to the waiter that goes first among those
+  // that may take it; false when none may.
+  bool hand_over(slot_kind kind, std::chrono::steady_clock::time_point now);
   void leave_queue(waiter& entry);
   void forget_idle_clients(std::chrono::steady_clock::time_point now);
   admission wait_for_turn(std::unique_lock<std::mutex>& lock, waiter& entry,
-                          const slot_request& request);
+                          const slot_request& request, slot_kind* kind);
 
   const std::size_t running_;
   const std::size_t waiting_;
   const std::size_t waiting_per_client_;
-  std::size_t busy_ = 0;
+  const quick_lane lane_;
+  std::size_t busy_ = 0;  // regular slots
+  std::size_t quick_busy_ = 0;
   bool closed_ = false;
   std::uint64_t arrivals_ = 0;
   std::vector<waiter*> queue_;  // in order of arrival
@@ -102,9 +123,9 @@ class slot_hold {
  public:
   slot_hold(run_slots& slots, const slot_request& request)
       : slots_(slots), client_(request.client), cost_(request.cost),
-        admitted_(slots.acquire(request)) {}
+        admitted_(slots.acquire(request, &kind_)) {}
   ~slot_hold() {
-    if (held()) slots_.release(client_, cost_, used_);
+    if (held()) slots_.release(client_, cost_, used_, kind_);
   }
   slot_hold(const slot_hold&) = delete;
   slot_hold& operator=(const slot_hold&) = delete;
@@ -117,6 +138,7 @@ class slot_hold {
   run_slots& slots_;
   std::string client_;
   double cost_;
+  slot_kind kind_ = slot_kind::regular;
   admission admitted_;
   double used_ = 0;
 };

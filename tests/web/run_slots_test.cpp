@@ -41,13 +41,16 @@ class queued_requests {
     const std::size_t before = slots_.queued();
     auto answered = std::make_shared<std::atomic<bool>>(false);
     threads_.emplace_back([this, request, answered] {
-      admission got = slots_.acquire(request);
+      slot_kind kind = slot_kind::regular;
+      admission got = slots_.acquire(request, &kind);
       {
         std::lock_guard lock(mutex_);
         outcomes_.emplace_back(request.client, got);
       }
       *answered = true;
-      if (got == admission::granted) slots_.release(request.client, request.cost, request.cost);
+      if (got == admission::granted) {
+        slots_.release(request.client, request.cost, request.cost, kind);
+      }
     });
     wait_until([&] { return *answered || slots_.queued() > before; });
   }
@@ -111,6 +114,29 @@ TEST(RunSlots, FreedSlotsGoToTheClientThatHasUsedLeast) {
     EXPECT_EQ(slots.busy(), 0u) << c.what;
     EXPECT_EQ(slots.queued(), 0u) << c.what;
   }
+}
+
+TEST(RunSlots, TheQuickLaneTakesOnlyCheapRuns) {
+  run_slots slots(1, 8, 32, {1, 0.5});
+  ASSERT_EQ(slots.acquire(for_client("holder", 5)), admission::granted);
+  slot_kind kind = slot_kind::regular;
+  ASSERT_EQ(slots.acquire(for_client("cheap", 0.5), &kind), admission::granted)
+      << "a cheap run does not wait for the expensive one";
+  EXPECT_EQ(kind, slot_kind::quick);
+  outcome_list got;
+  {
+    queued_requests queue(slots);
+    queue.add(for_client("expensive", 0.6));
+    queue.add(for_client("cheap too", 0.4));
+    slots.release("cheap", 0.5, 0.5, slot_kind::quick);
+    wait_until([&] { return queue.outcomes().size() == 1; });
+    EXPECT_EQ(slots.queued(), 1u) << "the quick slot went to the expensive run";
+    slots.release("holder", 5, 5);
+    wait_until([&] { return queue.outcomes().size() == 2; });
+    got = queue.outcomes();
+  }
+  EXPECT_EQ(got, (outcome_list{{"cheap too", kGranted}, {"expensive", kGranted}}));
+  EXPECT_EQ(slots.busy(), 0u);
 }
 
 TEST(RunSlots, ABoundedNumberOfRunsWaitForEachClient) {
