@@ -47,15 +47,25 @@ def source_address(n):
     return f"127.1.{n // 250}.{n % 250 + 1}"
 
 
-async def slow_body(port, n, deadline, counts):
-    """A POST whose body comes a byte every 3 s."""
+async def connect(port, n, counts):
+    """The n-th client's connection, 50 to each source address: (reader,
+    writer), or None when it could not connect."""
     try:
-        reader, writer = await asyncio.wait_for(asyncio.open_connection(
+        connection = await asyncio.wait_for(asyncio.open_connection(
             "127.0.0.1", port, local_addr=(source_address(n // 50), 0)), timeout=10)
     except (OSError, asyncio.TimeoutError):
         counts["not connected"] += 1
-        return
+        return None
     counts["connected"] += 1
+    return connection
+
+
+async def slow_body(port, n, deadline, counts):
+    """A POST whose body comes a byte every 3 s."""
+    connection = await connect(port, n, counts)
+    if not connection:
+        return
+    reader, writer = connection
     try:
         writer.write(b"POST /run HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                      b"Content-Type: application/x-www-form-urlencoded\r\n"
@@ -78,13 +88,10 @@ async def slow_body(port, n, deadline, counts):
 
 async def keep_alive(port, n, deadline, counts):
     """A connection that asks for the form again every 4 s, keeping it alive."""
-    try:
-        reader, writer = await asyncio.wait_for(asyncio.open_connection(
-            "127.0.0.1", port, local_addr=(source_address(n // 50), 0)), timeout=10)
-    except (OSError, asyncio.TimeoutError):
-        counts["not connected"] += 1
+    connection = await connect(port, n, counts)
+    if not connection:
         return
-    counts["connected"] += 1
+    reader, writer = connection
     try:
         while time.monotonic() < deadline:
             writer.write(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
