@@ -38,7 +38,7 @@ class queued_requests {
   // Queues a request of `client` and waits until it is in the queue (or was
   // answered at once).
   void add(const slot_request& request) {
-    const std::size_t before = slots_.queued();
+    const std::size_t before = slots_.queued() + outcomes().size();
     auto answered = std::make_shared<std::atomic<bool>>(false);
     threads_.emplace_back([this, request, answered] {
       slot_kind kind = slot_kind::regular;
@@ -52,7 +52,8 @@ class queued_requests {
         slots_.release(request.client, request.cost, request.cost, kind);
       }
     });
-    wait_until([&] { return *answered || slots_.queued() > before; });
+    // Queued, answered, or in the place of a request it put out.
+    wait_until([&] { return *answered || slots_.queued() + outcomes().size() > before; });
   }
   std::vector<std::pair<std::string, admission>> outcomes() {
     std::lock_guard lock(mutex_);
