@@ -61,6 +61,7 @@ class served_service {
     if (thread_.joinable()) thread_.join();
   }
   int port() const { return port_; }
+  void stop() { service_.stop(); }
   // A client; with `as`, one that a front server at 127.0.0.1 passes on as
   // coming from that address.
   std::unique_ptr<httplib::Client> client(const std::string& as = "") const {
@@ -716,24 +717,32 @@ TEST_F(Service, RefusesRequestsNoRouteMayTakeAndDropsTheConnection) {
   EXPECT_EQ(linked->status, 200) << linked->body;
 }
 
-// The stand-in would run for 30 s; hanging up must stop it long before.
-TEST_F(Service, StopsARunWhoseClientHangsUp) {
-  served_service service(options_with(script("echo $$ > tmp/$1/pid; exec sleep 30\n")));
-  raw_connection connection(service.port(),
-                            "GET " + kRawApiRun + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
-  pid_t child = 0;
-  for (int i = 0; i < 500 && child == 0; ++i) {
-    std::this_thread::sleep_for(10ms);
-    for (const std::string& id : run_dirs()) {
-      std::ifstream(scratch_.path() / "tmp" / id / "pid") >> child;
+// The stand-in would run for 30 s; a hang-up of its client, or a stop of the
+// service, must end it long before.
+TEST_F(Service, StopsARunWhoseClientHangsUpOrWhenTheServiceStops) {
+  for (const bool service_stops : {false, true}) {
+    served_service service(options_with(script("echo $$ > tmp/$1/pid; exec sleep 30\n")));
+    raw_connection connection(service.port(),
+                              "GET " + kRawApiRun + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    pid_t child = 0;
+    for (int i = 0; i < 500 && child == 0; ++i) {
+      std::this_thread::sleep_for(10ms);
+      for (const std::string& id : run_dirs()) {
+        std::ifstream(scratch_.path() / "tmp" / id / "pid") >> child;
+      }
     }
+    ASSERT_GT(child, 0);
+    if (service_stops) {
+      service.stop();
+    } else {
+      connection.hang_up();
+    }
+    for (int i = 0; i < 1000 && ::kill(child, 0) == 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_NE(::kill(child, 0), 0) << "the run went on (the service stopped: " << service_stops
+                                   << ")";
+    for (int i = 0; i < 500 && !run_dirs().empty(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(run_dirs().empty());
   }
-  ASSERT_GT(child, 0);
-  connection.hang_up();
-  for (int i = 0; i < 1000 && ::kill(child, 0) == 0; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_NE(::kill(child, 0), 0) << "the run went on after its client hung up";
-  for (int i = 0; i < 500 && !run_dirs().empty(); ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_TRUE(run_dirs().empty());
 }
 
 TEST_F(Service, RunMatchesADirectRunAndDrawsAChart) {
