@@ -105,6 +105,9 @@ if [ "$(id -u)" -eq 0 ]; then
   [ "$uid" -ne 0 ] || fail_usage "the servers never run as root: choose another --user"
   as_server=(setpriv --reuid "$uid" --regid "$(id -g "$user")" --clear-groups --pdeathsig TERM)
 fi
+# Only nginx may keep (or, started as root, get) the right to listen on a
+# port below 1024.
+as_web=("${as_server[@]}" --inh-caps=-all --ambient-caps=-all)
 as_nginx=("${as_server[@]}")
 if [ "$(id -u)" -eq 0 ] && [ "$port" -lt 1024 ]; then
   as_nginx+=(--inh-caps=+net_bind_service --ambient-caps=+net_bind_service)
@@ -190,7 +193,7 @@ web_args=(--host 127.0.0.1 --port 0 --workdir "$runtime/work"
   --template "$runtime/bin/template.gp" --time-limit "$time_limit" --retention "$retention"
   --trusted-proxy 127.0.0.1 --server-name "$(IFS=,; echo "${names[*]}")")
 [ -n "$max_runs" ] && web_args+=(--max-runs "$max_runs")
-HOME=$runtime/work setsid "${as_server[@]}" -- "$runtime/bin/polygons-web" "${web_args[@]}" \
+HOME=$runtime/work setsid "${as_web[@]}" -- "$runtime/bin/polygons-web" "${web_args[@]}" \
   >"$runtime/web.out" &
 web_pid=$!
 
