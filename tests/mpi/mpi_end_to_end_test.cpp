@@ -1,6 +1,7 @@
 // Runs of polygons-mpi under mpirun against the one-process program: the
 // same report but for the clock lines, the same data file and plotting
-// script, for any number of ranks and threads per rank; and the faults of a
+// script, the same results file (figures to the last bit), for any number of
+// ranks and threads per rank; and the faults of a
 // job: bad input, a missing working directory, a rank killed during the
 // trials. Each job must end within seconds, never hang.
 
@@ -45,6 +46,7 @@ struct Outputs {
   std::string report;  // without the clock lines
   std::string data;
   std::string script;
+  std::string results;  // the figures to the last bit
 };
 
 struct IdentityCase {
@@ -52,6 +54,8 @@ struct IdentityCase {
   const char* parameters;
   std::vector<std::string> args;
 };
+
+void PrintTo(const IdentityCase& c, std::ostream* os) { *os << c.name; }
 
 class SameReport : public ::testing::TestWithParam<IdentityCase> {
  protected:
@@ -67,7 +71,7 @@ class SameReport : public ::testing::TestWithParam<IdentityCase> {
     r.command = std::move(command);
     r.args = c.args;
     r.input = c.parameters + copying_template("./tmp/" + sub);
-    r.environment = {{"OMP_NUM_THREADS", threads}};
+    r.environment = {{"OMP_NUM_THREADS", threads}, {"POLYGONS_RESULTS", "1"}};
     r.time_limit_seconds = 60;
     const run_result result = run_polygons(r);
     EXPECT_TRUE(result.finished && result.exited) << label << ": " << result.status << result.err;
@@ -75,7 +79,7 @@ class SameReport : public ::testing::TestWithParam<IdentityCase> {
     const std::vector<std::string> lines = report_lines(result.out);
     EXPECT_TRUE(has_end_report(lines)) << label << ":\n" << result.out << result.err;
     return {without_clock_lines(lines), read_file(dir / "tmp" / sub / "data.copy"),
-            read_file(dir / "tmp" / sub / "script.copy")};
+            read_file(dir / "tmp" / sub / "script.copy"), read_file(dir / "tmp" / sub / "results.tsv")};
   }
 
   scratch_dir scratch_{"mpi-same"};
@@ -84,6 +88,7 @@ class SameReport : public ::testing::TestWithParam<IdentityCase> {
 TEST_P(SameReport, ForEveryNumberOfRanksAndThreads) {
   const Outputs expected = run("one-process", {}, "2");
   ASSERT_NE(expected.data, "") << "the template must copy the data file";
+  ASSERT_NE(expected.results, "");
   for (int ranks : {1, 2, 3, 4}) {
     const std::string label = std::to_string(ranks) + "-ranks";
     SCOPED_TRACE(label);
@@ -93,6 +98,7 @@ TEST_P(SameReport, ForEveryNumberOfRanksAndThreads) {
     EXPECT_EQ(got.report, expected.report);
     EXPECT_EQ(got.data, expected.data);
     EXPECT_EQ(got.script, expected.script);
+    EXPECT_EQ(got.results, expected.results);
   }
 }
 
