@@ -1,5 +1,8 @@
 #include "mpi/shared_run.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -22,6 +25,18 @@ std::int64_t chunks_of(const JobMessage& job) {
   sim::EngineOptions options;
   options.chunk_trials = job.chunk_trials;
   return sim::chunk_count(job.run, options);
+}
+
+// Whether the launcher, the parent of a rank on the machine it was started
+// on, writes its standard error to a terminal. mpirun passes a rank's
+// standard error on through a pipe, so the rank's own is never one.
+bool launcher_writes_to_terminal() {
+  const std::string its_stderr = "/proc/" + std::to_string(getppid()) + "/fd/2";
+  const int fd = open(its_stderr.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool terminal = isatty(fd) == 1;
+  close(fd);
+  return terminal;
 }
 
 Failure memory_failure(const sim::TrialRun& run) {
@@ -74,8 +89,8 @@ sim::TrialResults RankZero::run_trials(const sim::TrialRun& run, const sim::Engi
 
   // Rank 0 sees only its own share go by.
   sim::EngineOptions own = options;
-  run::ProgressLine share_line("rank 0's share of the trials");
-  if (own.progress != nullptr && session_.ranks() > 1) own.progress = &share_line;
+  run::ProgressLine share_line(session_.ranks() > 1 ? "rank 0's share of the trials" : "the trials");
+  if (own.progress != nullptr || launcher_writes_to_terminal()) own.progress = &share_line;
 
   std::vector<sim::ChunkStats> records;
   try {
