@@ -205,6 +205,22 @@ TEST_F(JobFaults, RefusalBeforeTheTrialsEndsEveryRankWithItsStatus) {
   }
 }
 
+TEST_F(JobFaults, RefusalOnAnotherRankIsToldOnceByRankZero) {
+  std::vector<std::string> command = mpirun(3);
+  command.insert(command.end(),
+                 {"/bin/sh", "-c",
+                  "if [ \"$OMPI_COMM_WORLD_RANK\" = 1 ]; then export POLYGONS_ISA=none; fi; exec \"$@\"",
+                  "sh", POLYGONS_MPI_BINARY});
+  const run_result result = run_polygons(request("3\n1\n2e9 1\n0\n0\n", command));
+  EXPECT_TRUE(result.finished) << "killed at the time limit\n" << result.err;
+  EXPECT_TRUE(result.exited);
+  EXPECT_EQ(result.status, kBadInput) << result.err;
+  EXPECT_EQ(occurrences(result.err, "polygons: "), 1u) << result.err;
+  EXPECT_EQ(occurrences(result.err, "polygons: POLYGONS_ISA=\"none\""), 1u) << result.err;
+  EXPECT_EQ(result.out.find(" Average, stdev,"), std::string::npos) << result.out;
+  EXPECT_EQ(directory_entries(dir_ / "tmp"), std::set<std::string>{});
+}
+
 TEST_F(JobFaults, RankKilledDuringTheTrialsEndsTheJobWithoutFiles) {
   for (int victim : {1, 0}) {
     SCOPED_TRACE("rank " + std::to_string(victim) + " killed");
