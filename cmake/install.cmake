@@ -1,6 +1,6 @@
 # `cmake --install build [--prefix P]`: the programs, the example template and
 # input, the nginx configuration template and the manual page, laid out as
-#   bin/polygons, bin/polygons-web
+#   bin/polygons, bin/polygons-web, bin/polygons-mpi (when built)
 #   share/polygons/examples/template.gp, share/polygons/examples/triangle.txt
 #   share/polygons/nginx.conf.in
 #   share/man/man1/polygons.1
@@ -11,6 +11,9 @@ set(POLYGONS_DATA_DIR ${CMAKE_INSTALL_DATADIR}/polygons)
 set(POLYGONS_EXAMPLES_DIR ${CMAKE_INSTALL_FULL_DATADIR}/polygons/examples)
 
 install(TARGETS polygons RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET polygons-mpi)
+  install(TARGETS polygons-mpi RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 install(FILES examples/template.gp examples/triangle.txt
         DESTINATION ${POLYGONS_DATA_DIR}/examples)
 install(FILES deploy/nginx.conf.in DESTINATION ${POLYGONS_DATA_DIR})

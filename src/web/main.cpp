@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // SIGINT and SIGTERM stop the service in order: requests in progress finish.
+  // SIGINT and SIGTERM stop the service in order: runs in progress and waiting
+  // are stopped, and every request in progress is answered.
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);

@@ -136,7 +136,8 @@ run_result run_polygons(const run_request& request) {
   const int out_fd = output_descriptor(request.out, out_file);
   const int err_fd = output_descriptor(request.err, err_file);
 
-  std::vector<std::string> argv_texts{program_for(request, streams)};
+  std::vector<std::string> argv_texts = request.command;
+  if (argv_texts.empty()) argv_texts.push_back(program_for(request, streams));
   argv_texts.insert(argv_texts.end(), request.args.begin(), request.args.end());
   std::vector<char*> argv = c_strings(argv_texts);
   std::vector<std::string> env_texts = child_environment(request);

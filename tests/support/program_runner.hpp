@@ -28,6 +28,9 @@ enum class input_source {
 
 struct run_request {
   std::filesystem::path directory;  // the program's working directory
+  // The command that starts the program, before `args` (a launcher and its
+  // options, say); empty: the built program.
+  std::vector<std::string> command;
   // Where the input and the captured streams are kept; empty: in
   // "<directory>.streams" beside the working directory.
   std::filesystem::path streams;

@@ -62,6 +62,7 @@ class served_service {
     if (thread_.joinable()) thread_.join();
   }
   int port() const { return port_; }
+  void stop() { service_.stop(); }
   // A client; with `as`, one that a front server at 127.0.0.1 passes on as
   // coming from that address.
   std::unique_ptr<httplib::Client> client(const std::string& as = "") const {
@@ -90,6 +91,13 @@ std::string api_query(const run_request& r) {
   return "/api/run?sides=" + std::to_string(r.sides) + "&radius=" + real_text(r.radius) +
          "&trials=" + real_text(r.trials) + "&seed=" + std::to_string(r.seed) +
          "&classes=" + std::to_string(r.classes) + "&show=" + std::to_string(r.show);
+}
+
+// A run too expensive for the quick lane, which would take it beside busy slots.
+run_request beyond_quick_lane() {
+  run_request request;
+  request.trials = 1e7;
+  return request;
 }
 
 // The run's id from the "chart: /runs/<id>/gnu.png" line of an API answer.
@@ -448,7 +456,7 @@ TEST_F(Service, AnswersBusyWhenSlotsAndQueueAreFull) {
   options.trusted_proxy = "127.0.0.1";
   served_service service(options);
   auto first = std::async(std::launch::async, [&] {
-    return service.client("10.0.0.1")->Get(api_query(run_request{}));
+    return service.client("10.0.0.1")->Get(api_query(beyond_quick_lane()));
   });
   auto started = [&] {
     for (const std::string& id : run_dirs()) {
@@ -459,12 +467,12 @@ TEST_F(Service, AnswersBusyWhenSlotsAndQueueAreFull) {
   for (int i = 0; i < 500 && !started(); ++i) std::this_thread::sleep_for(10ms);
   ASSERT_TRUE(started());
 
-  auto busy = service.client("10.0.0.2")->Get(api_query(run_request{}));
+  auto busy = service.client("10.0.0.2")->Get(api_query(beyond_quick_lane()));
   ASSERT_TRUE(busy);
   EXPECT_EQ(busy->status, 503);
   EXPECT_EQ(busy->get_header_value("Retry-After"), "10");
   auto busy_page = service.client("10.0.0.3")->Post(
-      "/run", "sides=3&radius=1&trials=1e6&seed=1&classes=0", "application/x-www-form-urlencoded");
+      "/run", "sides=3&radius=1&trials=1e7&seed=1&classes=0", "application/x-www-form-urlencoded");
   ASSERT_TRUE(busy_page);
   EXPECT_EQ(busy_page->status, 503);
 
@@ -475,12 +483,13 @@ TEST_F(Service, AnswersBusyWhenSlotsAndQueueAreFull) {
 }
 
 // The client is the peer of the connection, unless the peer is the trusted
-// front server: then its X-Real-IP, or the last X-Forwarded-For entry.
-TEST_F(Service, RunsOneRunAtATimeForEachClient) {
+// front server: then its X-Real-IP, or the last X-Forwarded-For entry. A freed
+// slot goes to another client's first run before this client's second.
+TEST_F(Service, GivesAFreedSlotToTheClientThatHasUsedLeast) {
   service_options options = options_with(script(
-      "cat >/dev/null; touch tmp/$1/started\n"
+      "read sides; read radius; read trials seed; echo \"$seed\" >> order; cat >/dev/null\n"
       "for i in $(seq 200); do test -e release && break; sleep 0.05; done; echo ran\n"));
-  options.max_running = 4;
+  options.max_running = 1;
   struct header_case {
     std::string trusted_proxy;
     httplib::Headers first, same_client, other_client;
@@ -497,49 +506,43 @@ TEST_F(Service, RunsOneRunAtATimeForEachClient) {
       // Without a trusted front server, the headers are anyone's to forge.
       {"", {{"X-Real-IP", "10.0.0.1"}}, {{"X-Real-IP", "10.0.0.2"}}, {}},
   };
+  const fs::path order = scratch_.path() / "order";
+  auto started = [&] {
+    std::vector<std::string> seeds;
+    std::istringstream lines(fs::exists(order) ? polygons::testing::read_file(order) : "");
+    for (std::string seed; std::getline(lines, seed);) seeds.push_back(seed);
+    return seeds;
+  };
   for (const header_case& c : cases) {
     options.trusted_proxy = c.trusted_proxy;
     served_service service(options);
     fs::remove(scratch_.path() / "release");
-    auto started = [&] {
-      std::size_t count = 0;
-      for (const std::string& id : run_dirs()) {
-        count += fs::exists(scratch_.path() / "tmp" / id / "started") ? 1 : 0;
-      }
-      return count;
+    fs::remove(order);
+    auto request = [&](int seed, const httplib::Headers& headers) {
+      run_request r = beyond_quick_lane();
+      r.seed = seed;
+      return std::async(std::launch::async,
+                        [&service, r, headers] { return service.client()->Get(api_query(r), headers); });
     };
-    auto first = std::async(std::launch::async, [&] {
-      return service.client()->Get(api_query(run_request{}), c.first);
-    });
-    for (int i = 0; i < 500 && started() < 1; ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(started(), 1u);
-
-    auto again = service.client()->Get(api_query(run_request{}), c.same_client);
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->status, 429) << c.trusted_proxy;
-    EXPECT_EQ(again->get_header_value("Retry-After"), "10");
-    EXPECT_NE(again->body.find("one run at a time"), std::string::npos) << again->body;
-
+    auto first = request(1, c.first);
+    for (int i = 0; i < 500 && started().empty(); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(started().size(), 1u);
+    auto same = request(2, c.same_client);
+    std::this_thread::sleep_for(300ms);  // queued first, so that only its client can put it last
     std::future<httplib::Result> other;
-    if (!c.other_client.empty()) {
-      other = std::async(std::launch::async, [&] {
-        return service.client()->Get(api_query(run_request{}), c.other_client);
-      });
-      for (int i = 0; i < 500 && started() < 2; ++i) std::this_thread::sleep_for(10ms);
-      EXPECT_EQ(started(), 2u) << "another client runs while the first one's run goes on";
-    }
+    if (!c.other_client.empty()) other = request(3, c.other_client);
+    std::this_thread::sleep_for(300ms);
     write_file(scratch_.path() / "release", "");
-    auto done = first.get();
-    ASSERT_TRUE(done);
-    EXPECT_EQ(done->status, 200);
-    if (other.valid()) {
-      auto other_done = other.get();
-      ASSERT_TRUE(other_done);
-      EXPECT_EQ(other_done->status, 200);
+    for (auto* done : {&first, &same, &other}) {
+      if (!done->valid()) continue;
+      auto answer = done->get();
+      ASSERT_TRUE(answer);
+      EXPECT_EQ(answer->status, 200);
     }
-    auto after = service.client()->Get(api_query(run_request{}), c.same_client);
-    ASSERT_TRUE(after);
-    EXPECT_EQ(after->status, 200) << "the client's claim ends with its run";
+    const std::vector<std::string> expected =
+        c.other_client.empty() ? std::vector<std::string>{"1", "2"}
+                               : std::vector<std::string>{"1", "3", "2"};
+    EXPECT_EQ(started(), expected) << c.trusted_proxy;
   }
 }
 
@@ -670,6 +673,7 @@ TEST_F(Service, RefusesRequestsNoRouteMayTakeAndDropsTheConnection) {
            "Content-Type: application/x-www-form-urlencoded\r\n" + "Content-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body;
   };
+  const std::string cross_site = "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: ";
   struct refusal {
     std::string request;
     std::string status_line;
@@ -686,6 +690,16 @@ TEST_F(Service, RefusesRequestsNoRouteMayTakeAndDropsTheConnection) {
        "HTTP/1.1 403 ", ""},
       {post("/run", host + "Origin: null\r\n", form), "HTTP/1.1 403 ", ""},
       {post("/run", host + "Sec-Fetch-Site: cross-site\r\n", form), "HTTP/1.1 403 ", ""},
+      // Another site's image, script or fetch of a run; a navigation of a frame.
+      {"GET " + kRawApiRun + " HTTP/1.1\r\n" + host + cross_site + "no-cors\r\n" +
+           "Sec-Fetch-Dest: image\r\n\r\n",
+       "HTTP/1.1 403 ", ""},
+      {"GET /run?" + form + " HTTP/1.1\r\n" + host + cross_site + "cors\r\n" +
+           "Sec-Fetch-Dest: empty\r\n\r\n",
+       "HTTP/1.1 403 ", ""},
+      {"GET /run?" + form + " HTTP/1.1\r\n" + host + cross_site + "navigate\r\n" +
+           "Sec-Fetch-Dest: iframe\r\n\r\n",
+       "HTTP/1.1 403 ", ""},
       {"GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n" + smuggled, "HTTP/1.1 421 ", ""},
       {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 421 ", ""},
       {post("/run", host + "Content-Length: 0\r\n", form + smuggled), "HTTP/1.1 400 ", ""},
@@ -708,26 +722,40 @@ TEST_F(Service, RefusesRequestsNoRouteMayTakeAndDropsTheConnection) {
       "application/x-www-form-urlencoded");
   ASSERT_TRUE(own);
   EXPECT_EQ(own->status, 200) << own->body;
+  // A link to a prepared run on another site's page, followed by the visitor.
+  auto linked = service.client()->Get(
+      "/run?" + form, {{"Sec-Fetch-Site", "cross-site"}, {"Sec-Fetch-Mode", "navigate"},
+                       {"Sec-Fetch-Dest", "document"}, {"Sec-Fetch-User", "?1"}});
+  ASSERT_TRUE(linked);
+  EXPECT_EQ(linked->status, 200) << linked->body;
 }
 
-// The stand-in would run for 30 s; hanging up must stop it long before.
-TEST_F(Service, StopsARunWhoseClientHangsUp) {
-  served_service service(options_with(script("echo $$ > tmp/$1/pid; exec sleep 30\n")));
-  raw_connection connection(service.port(),
-                            "GET " + kRawApiRun + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
-  pid_t child = 0;
-  for (int i = 0; i < 500 && child == 0; ++i) {
-    std::this_thread::sleep_for(10ms);
-    for (const std::string& id : run_dirs()) {
-      std::ifstream(scratch_.path() / "tmp" / id / "pid") >> child;
+// The stand-in would run for 30 s; a hang-up of its client, or a stop of the
+// service, must end it long before.
+TEST_F(Service, StopsARunWhoseClientHangsUpOrWhenTheServiceStops) {
+  for (const bool service_stops : {false, true}) {
+    served_service service(options_with(script("echo $$ > tmp/$1/pid; exec sleep 30\n")));
+    raw_connection connection(service.port(),
+                              "GET " + kRawApiRun + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    pid_t child = 0;
+    for (int i = 0; i < 500 && child == 0; ++i) {
+      std::this_thread::sleep_for(10ms);
+      for (const std::string& id : run_dirs()) {
+        std::ifstream(scratch_.path() / "tmp" / id / "pid") >> child;
+      }
     }
+    ASSERT_GT(child, 0);
+    if (service_stops) {
+      service.stop();
+    } else {
+      connection.hang_up();
+    }
+    for (int i = 0; i < 1000 && ::kill(child, 0) == 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_NE(::kill(child, 0), 0) << "the run went on (the service stopped: " << service_stops
+                                   << ")";
+    for (int i = 0; i < 500 && !run_dirs().empty(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(run_dirs().empty());
   }
-  ASSERT_GT(child, 0);
-  connection.hang_up();
-  for (int i = 0; i < 1000 && ::kill(child, 0) == 0; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_NE(::kill(child, 0), 0) << "the run went on after its client hung up";
-  for (int i = 0; i < 500 && !run_dirs().empty(); ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_TRUE(run_dirs().empty());
 }
 
 TEST_F(Service, RunMatchesADirectRunAndDrawsAChart) {
