@@ -2,13 +2,18 @@
 # Serves the web front end as a public service, in the foreground: nginx (with
 # deploy/nginx.conf.in) on HOST:PORT in front of polygons-web on a free
 # loopback port. Ctrl-C (SIGINT) or SIGTERM stops both within 2 s; when either
-# stops by itself, the other is stopped too and the exit status is 1.
+# stops by itself, at any moment from start-up on, the other is stopped too and
+# the exit status is 1. When this script dies, even by SIGKILL, both servers
+# are told to stop by the kernel (parent-death signal) and end their runs.
 #
 # Needs the built programs (cmake -S . -B build && cmake --build build) and
-# nginx (scripts/setup.sh installs it). Everything the stack writes, the run
-# directories included, lives in a fresh directory under /tmp that every user
-# can traverse (nginx's workers, which run as nobody when started as root,
-# read the charts from there) and that is removed at the end.
+# nginx (scripts/setup.sh installs it). Everything the stack uses and writes
+# lives in a fresh directory under /tmp, removed at the end: copies of the
+# programs and the plotting template (so that the servers reach them wherever
+# the checkout is, and a rebuild does not change a running service), nginx's
+# files and the run directories. Started as root, the servers run as an
+# unprivileged user (--user, default nobody) that owns the run directories;
+# nginx keeps only the right to listen on a port below 1024.
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -24,6 +29,8 @@ Usage: scripts/serve.sh --port P [--host H] [--server-name NAME]... [options]
   --retention S       seconds a run's chart is kept (default 600)
   --max-runs N        runs at once (default: one per core)
   --build DIR         where polygons and polygons-web are (default: build)
+  --user NAME         the user the servers run as when started as root
+                      (default nobody; never root)
 EOF
 }
 
@@ -36,11 +43,12 @@ fail_usage() {
 is_number() { [[ $1 =~ ^[0-9]+$ ]] && [ "${#1}" -le 6 ]; }
 
 port="" host=127.0.0.1 names=() time_limit=60 retention=600 max_runs="" build="$root/build"
+user=nobody
 while [ $# -gt 0 ]; do
   option=$1
   case $option in
     -h|--help) usage; exit 0 ;;
-    --port|--host|--server-name|--time-limit|--retention|--max-runs|--build)
+    --port|--host|--server-name|--time-limit|--retention|--max-runs|--build|--user)
       [ $# -ge 2 ] || fail_usage "option $option needs a value"
       value=$2
       shift 2 ;;
@@ -56,6 +64,7 @@ while [ $# -gt 0 ]; do
     --retention) retention=$value ;;
     --max-runs) max_runs=$value ;;
     --build) build=$value ;;
+    --user) user=$value ;;
     *) fail_usage "unknown option $option" ;;
   esac
 done
@@ -86,8 +95,52 @@ done
 nginx=$(command -v nginx || echo /usr/sbin/nginx)
 [ -x "$nginx" ] || { echo "serve.sh: nginx is not installed (scripts/setup.sh installs it)" >&2; exit 2; }
 
+# How the servers are started: in a session of their own (so that a stop
+# reaches every process they started and a Ctrl-C on the terminal reaches only
+# this script), told to stop when this script dies, and, when it runs as root,
+# as the unprivileged user.
+as_server=(setpriv --pdeathsig TERM)
+if [ "$(id -u)" -eq 0 ]; then
+  uid=$(id -u "$user" 2>/dev/null) || fail_usage "no such user for --user: $user"
+  [ "$uid" -ne 0 ] || fail_usage "the servers never run as root: choose another --user"
+  as_server=(setpriv --reuid "$uid" --regid "$(id -g "$user")" --clear-groups --pdeathsig TERM)
+fi
+# Only nginx may keep (or, started as root, get) the right to listen on a
+# port below 1024.
+as_web=("${as_server[@]}" --inh-caps=-all --ambient-caps=-all)
+as_nginx=("${as_server[@]}")
+if [ "$(id -u)" -eq 0 ] && [ "$port" -lt 1024 ]; then
+  as_nginx+=(--inh-caps=+net_bind_service --ambient-caps=+net_bind_service)
+fi
+
 web_pid="" nginx_pid=""
 runtime=$(mktemp -d /tmp/polygons-serve-XXXXXX) || exit 3
+
+# True while process $1 lives (a zombie is dead).
+is_alive() {
+  local fields
+  { read -r fields <"/proc/$1/stat"; } 2>/dev/null || return 1
+  fields=${fields##*) }
+  [ "${fields%% *}" != Z ]
+}
+
+# The name of a server that has stopped, if one has.
+stopped_server() {
+  if [ -n "$web_pid" ] && ! is_alive "$web_pid"; then
+    echo polygons-web
+  elif [ -n "$nginx_pid" ] && ! is_alive "$nginx_pid"; then
+    echo nginx
+  fi
+}
+
+# Gives up when a server stopped during start-up.
+fail_if_stopped() {
+  local gone
+  gone=$(stopped_server)
+  [ -z "$gone" ] && return
+  echo "serve.sh: $gone stopped while starting" >&2
+  exit 1
+}
 
 # The live processes (zombies excluded) of session $1.
 session_members() {
@@ -128,22 +181,27 @@ trap 'stop_stack; exit 130' INT
 trap 'stop_stack; exit 143' TERM
 trap 'stop_stack' EXIT
 chmod 755 "$runtime"
-mkdir -p "$runtime/nginx" "$runtime/work"
+mkdir -p "$runtime/bin" "$runtime/nginx" "$runtime/work"
+cp "$build/polygons" "$build/polygons-web" "$runtime/bin/" &&
+  cp "$root/examples/template.gp" "$runtime/bin/template.gp" &&
+  chmod -R a+rX "$runtime/bin" || { echo "serve.sh: cannot copy the programs to $runtime" >&2; exit 3; }
+if [ "$(id -u)" -eq 0 ]; then
+  chown "$uid:$(id -g "$user")" "$runtime/nginx" "$runtime/work" || exit 3
+fi
 
-# Each server leads a session of its own, so that a stop reaches every process
-# it started and a Ctrl-C on the terminal reaches only this script.
 web_args=(--host 127.0.0.1 --port 0 --workdir "$runtime/work"
-  --template "$root/examples/template.gp" --time-limit "$time_limit" --retention "$retention"
+  --template "$runtime/bin/template.gp" --time-limit "$time_limit" --retention "$retention"
   --trusted-proxy 127.0.0.1 --server-name "$(IFS=,; echo "${names[*]}")")
 [ -n "$max_runs" ] && web_args+=(--max-runs "$max_runs")
-setsid "$build/polygons-web" "${web_args[@]}" >"$runtime/web.out" &
+HOME=$runtime/work setsid "${as_web[@]}" -- "$runtime/bin/polygons-web" "${web_args[@]}" \
+  >"$runtime/web.out" &
 web_pid=$!
 
 upstream=""
 for _ in $(seq 100); do
   upstream=$(sed -n 's|.*listening on http://\(127\.0\.0\.1:[0-9]*\)/.*|\1|p' "$runtime/web.out")
   [ -n "$upstream" ] && break
-  kill -0 "$web_pid" 2>/dev/null || break
+  fail_if_stopped
   sleep 0.1
 done
 [ -n "$upstream" ] || { echo "serve.sh: polygons-web did not start" >&2; exit 1; }
@@ -156,24 +214,23 @@ sed -e "s|@RUNTIME@|$runtime/nginx|g" -e "s|@RUNS_ROOT@|$runtime/work/tmp|g" \
   -e "s|@RUN_READ_TIMEOUT@|$((2 * time_limit + 10))|g" \
   "$root/deploy/nginx.conf.in" >"$runtime/nginx.conf"
 
-setsid "$nginx" -p "$runtime/nginx/" -c "$runtime/nginx.conf" -e stderr &
+setsid "${as_nginx[@]}" -- "$nginx" -p "$runtime/nginx/" -c "$runtime/nginx.conf" -e stderr &
 nginx_pid=$!
 
 # nginx writes its pid file once it listens; it gives up on a busy port.
 ready=""
 for _ in $(seq 100); do
   [ -s "$runtime/nginx/nginx.pid" ] && { ready=1; break; }
-  kill -0 "$nginx_pid" 2>/dev/null || break
+  [ "$(stopped_server)" = nginx ] && break
+  fail_if_stopped
   sleep 0.1
 done
 [ -n "$ready" ] || { echo "serve.sh: nginx did not start on $listen" >&2; exit 1; }
+fail_if_stopped
 
 echo "serve.sh: serving http://$listen/ (nginx in front of polygons-web; Ctrl-C stops)"
 
-wait -n "$web_pid" "$nginx_pid"
-if kill -0 "$web_pid" 2>/dev/null; then
-  echo "serve.sh: nginx stopped; stopping polygons-web" >&2
-else
-  echo "serve.sh: polygons-web stopped; stopping nginx" >&2
-fi
+while [ -z "$(stopped_server)" ]; do sleep 0.2; done
+gone=$(stopped_server)
+echo "serve.sh: $gone stopped; stopping the other server" >&2
 exit 1

@@ -6,3 +6,7 @@ apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
   cmake make pkg-config g++ libgtest-dev libbenchmark-dev gnuplot-nox libcpp-httplib-dev \
   clang libclang-rt-dev file chromium chromium-driver python3-selenium wrk procps nginx >/dev/null
+apt-get install -y -qq --no-install-recommends libopenmpi-dev openmpi-bin >/dev/null
+apt-get install -y -qq --no-install-recommends systemd util-linux >/dev/null
+# man, which the install test renders the manual page with.
+apt-get install -y -qq --no-install-recommends man-db >/dev/null

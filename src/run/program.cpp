@@ -16,6 +16,7 @@
 #include "graph/graph_job.hpp"
 #include "params/readat.hpp"
 #include "run/clock.hpp"
+#include "run/command_line.hpp"
 #include "run/engine_policy.hpp"
 #include "run/report.hpp"
 #include "run/results_file.hpp"
@@ -33,13 +34,6 @@ namespace {
 constexpr std::string_view kTitle = "Simulation of random polygons";
 constexpr std::string_view kVersion = "Jan-2016";
 constexpr std::string_view kBuildStamp = "26_22:53";
-
-// Subnormal results flushed to zero, subnormal operands read as zero.
-void set_floating_point_mode() {
-#if defined(__x86_64__) || defined(__i386__)
-  _mm_setcsr(_mm_getcsr() | 0x8040);
-#endif
-}
 
 void write_banner(text::LineSink& out) {
   text::put(out, text::Line().lit(" *** ").s(kTitle).lit(" ***").col(68).lit("(").s(kVersion).lit(", QZ)"));
@@ -68,7 +62,8 @@ EngineSettings engine_settings() {
   }
 }
 
-void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineSink& out) {
+void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineSink& out,
+             const TrialRunner& run_trials) {
   sim::SeedState rng;
   params::run_parameters p = params::readat(in, out, args, rng);
   const std::string workdir = graph::working_directory(args);
@@ -88,8 +83,8 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   });
   const sim::TrialResults trials =
       with_memory_for("the work arrays of " + text::i0(p.sides) + " sides", [&] {
-        return sim::run_trials(p.sides, p.radius, p.N, sim::K1ST, p.klass, perim_min, perim_max,
-                               classes.count, rng, engine.options);
+        return run_trials({p.sides, p.radius, p.N, sim::K1ST, p.klass, perim_min, perim_max, rng},
+                          engine.options, classes.count, rng);
       });
   write_average_line(out, trials.perim_avg, trials.perim_stdev);
 
@@ -109,7 +104,20 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
 
 }  // namespace
 
-int run_program(const std::vector<std::string>& args, std::istream& in) {
+sim::TrialResults run_trials_here(const sim::TrialRun& run, const sim::EngineOptions& options,
+                                  std::vector<std::int64_t>& class_count, sim::SeedState& rng) {
+  return sim::run_trials(run.n, run.R, run.N, run.k1st, run.klass, run.perim_min, run.perim_max,
+                         class_count, rng, options);
+}
+
+void set_floating_point_mode() {
+#if defined(__x86_64__) || defined(__i386__)
+  _mm_setcsr(_mm_getcsr() | 0x8040);
+#endif
+}
+
+int run_program(const std::vector<std::string>& args, std::istream& in,
+                const TrialRunner& trials) {
   // A closed pipe on standard output must surface as a failed write with a
   // message, not as a silent death by signal.
   std::signal(SIGPIPE, SIG_IGN);
@@ -117,9 +125,11 @@ int run_program(const std::vector<std::string>& args, std::istream& in) {
   text::FileSink out(stdout, "standard output");
   RunClock clock;
   try {
+    if (answer_options(args, out)) return text::kExitOk;
     timer(clock, out);
     write_banner(out);
-    mainsub(args, in, out);
+    hint_when_reading_a_terminal(args);
+    mainsub(args, in, out, trials);
     timer(clock, out);
   } catch (const text::RunEnded&) {
     return text::kExitOk;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace polygons::run {
 
@@ -22,15 +23,16 @@ std::string time_left_text(double seconds) {
 
 }  // namespace
 
-std::string progress_text(double fraction_done, double seconds_left) {
+std::string progress_text(double fraction_done, double seconds_left, std::string_view subject) {
   double percent = std::floor(fraction_done * 100.0);
   if (!(percent >= 0.0)) percent = 0.0;
   if (percent > 100.0) percent = 100.0;
-  return " polygons: " + std::to_string(static_cast<int>(percent)) + "% of the trials done, " +
+  return " polygons: " + std::to_string(static_cast<int>(percent)) + "% of " + std::string(subject) + " done, " +
          time_left_text(seconds_left);
 }
 
-ProgressLine::ProgressLine() : start_(Clock::now()), next_show_(start_ + kFirstShow) {}
+ProgressLine::ProgressLine(std::string subject)
+    : start_(Clock::now()), next_show_(start_ + kFirstShow), subject_(std::move(subject)) {}
 
 void ProgressLine::start() {
   start_ = Clock::now();
@@ -43,7 +45,7 @@ void ProgressLine::update(double fraction_done) {
   next_show_ = now + kRefresh;
   const double elapsed = std::chrono::duration<double>(now - start_).count();
   const double left = fraction_done > 0.0 ? elapsed * (1.0 - fraction_done) / fraction_done : -1.0;
-  std::string text = progress_text(fraction_done, left);
+  std::string text = progress_text(fraction_done, left, subject_);
   const std::size_t length = text.size();
   if (length < shown_length_) text.append(shown_length_ - length, ' ');
   std::fprintf(stderr, "\r%s", text.c_str());

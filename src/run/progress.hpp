@@ -6,18 +6,21 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "sim/engine.hpp"
 
 namespace polygons::run {
 
-// The text of the line, e.g. " polygons: 42% of the trials done, about 13 s left".
-std::string progress_text(double fraction_done, double seconds_left);
+// The text of the line, e.g. " polygons: 42% of the trials done, about 13 s
+// left"; `subject` names what the fraction is of.
+std::string progress_text(double fraction_done, double seconds_left,
+                          std::string_view subject = "the trials");
 
 // The line of one run, for the engine to drive.
 class ProgressLine : public sim::ProgressSink {
  public:
-  ProgressLine();
+  explicit ProgressLine(std::string subject = "the trials");
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
   ~ProgressLine() override { finish(); }
@@ -35,6 +38,7 @@ class ProgressLine : public sim::ProgressSink {
   Clock::time_point start_;
   Clock::time_point next_show_;
   std::size_t shown_length_ = 0;
+  std::string subject_;
 };
 
 }  // namespace polygons::run

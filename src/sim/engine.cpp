@@ -20,45 +20,47 @@ constexpr std::int64_t kMaxChunks = std::int64_t{1} << 16;
 // array, atomically.
 constexpr std::int64_t kPrivateCountSlots = std::int64_t{1} << 24;
 
-RunSetup run_setup(std::int32_t n, double R, std::int64_t N, std::int32_t k1st,
-                   std::int32_t klass, double perim_min, double perim_max, const SeedState& rng,
-                   const EngineOptions& options) {
+RunSetup run_setup(const TrialRun& trial_run, const EngineOptions& options) {
   RunSetup run;
-  run.n = static_cast<std::size_t>(std::max<std::int32_t>(n, 1));
-  run.R = R;
+  run.n = static_cast<std::size_t>(std::max<std::int32_t>(trial_run.n, 1));
+  run.R = trial_run.R;
   run.pi = 4.0 * std::atan(1.0);
-  run.perim_min = perim_min;
-  run.class_width = class_width_of(k1st, klass, perim_min, perim_max);
-  run.k1st = k1st;
-  run.slots = class_slots(k1st, klass);
-  run.trials = std::max<std::int64_t>(N, 1);
-  run.chunk = options.chunk_trials > 0 ? options.chunk_trials : chunk_trials_for(n, run.trials);
+  run.perim_min = trial_run.perim_min;
+  run.class_width = class_width_of(trial_run.k1st, trial_run.klass, trial_run.perim_min,
+                                   trial_run.perim_max);
+  run.k1st = trial_run.k1st;
+  run.slots = class_slots(trial_run.k1st, trial_run.klass);
+  run.trials = std::max<std::int64_t>(trial_run.N, 1);
+  run.chunk = options.chunk_trials > 0 ? options.chunk_trials
+                                       : chunk_trials_for(trial_run.n, run.trials);
   run.chunks = (run.trials + run.chunk - 1) / run.chunk;
   run.running_recurrence = run.chunks == 1;
-  run.start = rng;
+  run.start = trial_run.start;
   run.kernels = options.kernels != nullptr ? options.kernels : &fastest_kernel_set();
   return run;
 }
 
-// Every chunk of the run, taken by `threads` threads in turn (fewer when the
+// The chunks of `range`, taken by `threads` threads in turn (fewer when the
 // system will not start them all: results do not depend on how many threads
 // take part).
-std::vector<ChunkStats> run_chunks(const RunSetup& run, std::vector<Workspace>& workspaces,
-                                   ProgressSink* progress) {
-  std::vector<ChunkStats> chunks(static_cast<std::size_t>(run.chunks));
-  std::atomic<std::int64_t> next_chunk{0};
+std::vector<ChunkStats> run_chunks(const RunSetup& run, ChunkRange range,
+                                   std::vector<Workspace>& workspaces, ProgressSink* progress) {
+  std::vector<ChunkStats> chunks(static_cast<std::size_t>(range.last - range.first));
+  const std::int64_t share_trials =
+      std::min(range.last * run.chunk, run.trials) - range.first * run.chunk;
+  std::atomic<std::int64_t> next_chunk{range.first};
   std::atomic<std::int64_t> trials_done{0};
   if (progress != nullptr) progress->start();
   auto work = [&](std::size_t t) {
     for (;;) {
       const std::int64_t c = next_chunk.fetch_add(1, std::memory_order_relaxed);
-      if (c >= run.chunks) return;
-      ChunkStats& stats = chunks[static_cast<std::size_t>(c)];
+      if (c >= range.last) return;
+      ChunkStats& stats = chunks[static_cast<std::size_t>(c - range.first)];
       stats = run_chunk(c, run, workspaces[t]);
       const auto count = static_cast<std::int64_t>(stats.moments.count);
       const std::int64_t done = trials_done.fetch_add(count, std::memory_order_relaxed) + count;
       if (t == 0 && progress != nullptr) {
-        progress->update(static_cast<double>(done) / static_cast<double>(run.trials));
+        progress->update(static_cast<double>(done) / static_cast<double>(share_trials));
       }
     }
   };
@@ -102,31 +104,53 @@ std::int64_t chunk_trials_for(std::int32_t n, std::int64_t N) {
   return std::max(by_draws, by_count);
 }
 
-TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k1st,
-                        std::int32_t klass, double perim_min, double perim_max,
-                        std::vector<std::int64_t>& class_count, SeedState& rng,
-                        const EngineOptions& options) {
-  RunSetup run = run_setup(n, R, N, k1st, klass, perim_min, perim_max, rng, options);
-  const int threads = static_cast<int>(std::clamp<std::int64_t>(
-      options.threads, 1, std::min<std::int64_t>(run.chunks, kMaxThreads)));
-  const bool private_counts = run.slots * threads <= kPrivateCountSlots;
+std::int64_t chunk_count(const TrialRun& run, const EngineOptions& options) {
+  return run_setup(run, options).chunks;
+}
+
+std::vector<ChunkStats> run_share(const TrialRun& trial_run, const EngineOptions& options,
+                                  ChunkRange range, std::vector<std::int64_t>& class_count) {
+  RunSetup run = run_setup(trial_run, options);
+  range.last = std::clamp<std::int64_t>(range.last, 0, run.chunks);
+  range.first = std::clamp<std::int64_t>(range.first, 0, range.last);
   class_count.assign(static_cast<std::size_t>(run.slots), 0);
+  const int threads = static_cast<int>(
+      std::min<std::int64_t>({std::max(options.threads, 1), range.last - range.first, kMaxThreads}));
+  const bool private_counts = run.slots * threads <= kPrivateCountSlots;
   if (!private_counts) run.shared_counts = class_count.data();
 
   require_memory(Workspace::bytes(run, private_counts) * threads);
   std::vector<Workspace> workspaces;
   workspaces.reserve(static_cast<std::size_t>(threads));
   for (int t = 0; t < threads; ++t) workspaces.emplace_back(run, private_counts);
+  if (options.before_trials) options.before_trials();
+  if (threads == 0) return {};
 
-  const std::vector<ChunkStats> chunks = run_chunks(run, workspaces, options.progress);
+  std::vector<ChunkStats> chunks = run_chunks(run, range, workspaces, options.progress);
   if (private_counts) {
     for (const Workspace& w : workspaces) {
       for (std::size_t k = 0; k < class_count.size(); ++k) class_count[k] += w.counts[k];
     }
   }
+  return chunks;
+}
+
+TrialResults merge_shares(const TrialRun& run, const std::vector<ChunkStats>& chunks,
+                          std::vector<std::int64_t>& class_count, SeedState& rng) {
   fold_overflow(class_count);
-  advance(rng, static_cast<std::uint64_t>(run.trials) * run.n);
-  return merged(chunks, run.class_width);
+  advance(rng, static_cast<std::uint64_t>(std::max<std::int64_t>(run.N, 1)) *
+                   static_cast<std::uint64_t>(std::max<std::int32_t>(run.n, 1)));
+  return merged(chunks, class_width_of(run.k1st, run.klass, run.perim_min, run.perim_max));
+}
+
+TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k1st,
+                        std::int32_t klass, double perim_min, double perim_max,
+                        std::vector<std::int64_t>& class_count, SeedState& rng,
+                        const EngineOptions& options) {
+  const TrialRun run{n, R, N, k1st, klass, perim_min, perim_max, rng};
+  const std::vector<ChunkStats> chunks =
+      run_share(run, options, {0, chunk_count(run, options)}, class_count);
+  return merge_shares(run, chunks, class_count, rng);
 }
 
 }  // namespace polygons::sim

@@ -19,8 +19,10 @@
 // - The generator ends N * n draws on, where the loop leaves it.
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
+#include "sim/chunk.hpp"
 #include "sim/kernel_set.hpp"
 #include "sim/random.hpp"
 #include "sim/trials.hpp"
@@ -46,6 +48,9 @@ struct EngineOptions {
   std::int64_t chunk_trials = 0;  // trials per chunk; 0 = chunk_trials_for(n, N)
   ProgressSink* progress = nullptr;    // nullptr: no progress told
   const KernelSet* kernels = nullptr;  // nullptr: fastest_kernel_set()
+  // Called once the work arrays are allocated, before the first trial; what
+  // it throws ends the run there.
+  std::function<void()> before_trials;
 };
 
 // The chunk size of a run: about a quarter of a million draws, at least one
@@ -58,5 +63,41 @@ TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k
                         std::int32_t klass, double perim_min, double perim_max,
                         std::vector<std::int64_t>& class_count, SeedState& rng,
                         const EngineOptions& options);
+
+// A run shared out among processes. Each runs a range of the run's chunks
+// with run_share; one of them gathers the records of all chunks in chunk
+// order and sums the class counts, and merge_shares then gives what
+// run_trials would have, bit for bit. Every process must take the same
+// chunk_trials.
+struct TrialRun {
+  std::int32_t n = 3;
+  double R = 1.0;
+  std::int64_t N = 1000;
+  std::int32_t k1st = 1;
+  std::int32_t klass = 1;
+  double perim_min = 0.0;
+  double perim_max = 0.0;
+  SeedState start;  // where the generator stands before the run
+};
+
+struct ChunkRange {
+  std::int64_t first = 0;
+  std::int64_t last = 0;  // one past the last chunk
+};
+
+// The number of chunks the run is cut into.
+std::int64_t chunk_count(const TrialRun& run, const EngineOptions& options);
+
+// Chunks [range.first, range.last) of the run: their records in chunk order,
+// and their class counts (overflow slot not yet folded) in class_count, which
+// it sizes to class_slots. An empty range runs nothing and gives zero counts.
+std::vector<ChunkStats> run_share(const TrialRun& run, const EngineOptions& options,
+                                  ChunkRange range, std::vector<std::int64_t>& class_count);
+
+// What run_trials gives, from the records of all chunks in chunk order and
+// the class counts summed over the shares (folded here); rng ends where
+// run_trials leaves it.
+TrialResults merge_shares(const TrialRun& run, const std::vector<ChunkStats>& chunks,
+                          std::vector<std::int64_t>& class_count, SeedState& rng);
 
 }  // namespace polygons::sim

@@ -139,17 +139,18 @@ std::string usage_text() {
          "  --host ADDRESS     address to listen on (default 127.0.0.1)\n"
          "  --port N           port (default 8080; 0 picks a free one)\n"
          "  --program PATH     simulation program (default: polygons beside this program)\n"
-         "  --template PATH    plotting template sent to each run (default: examples/template.gp)\n"
+         "  --template PATH    plotting template sent to each run (default: the installed\n"
+         "                     share/polygons/examples/template.gp, or the source tree's)\n"
          "  --workdir DIR      runs go to DIR/tmp/<id>/ (default: current directory)\n"
          "  --time-limit S     seconds before a run is stopped (default 60)\n"
          "  --retention S      seconds a run's chart is kept (default 600)\n"
          "  --max-runs N       runs at once (default 0: one per core)\n"
-         "  --queue N          runs waiting for a free slot before answering 503 (default 4)\n"
-         "  --threads N        connections served at once (default 64)\n"
+         "  --queue N          runs waiting for a free slot before answering 503 (default 64)\n"
+         "  --threads N        connections served at once (default 160)\n"
          "  --server-name NAMES  host names served, comma-separated; may be repeated\n"
          "                     (default localhost,127.0.0.1,[::1]); others get 421\n"
          "  --trusted-proxy ADDRESS  the front server: its X-Real-IP or X-Forwarded-For\n"
-         "                     names the client (one run at a time per client)\n"
+         "                     names the client (runs are shared fairly between clients)\n"
          "  --quiet            no line per run on standard error\n";
 }
 

@@ -40,6 +40,16 @@ bool comes_from_own_site(const httplib::Request& req) {
          is_same_site_origin(req.get_header_value("Origin"), req.get_header_value("Host"));
 }
 
+// Another site's page may link to a run, a top-level navigation the visitor
+// chose, but may not embed, fetch or post one: every visitor's browser would
+// start a run. Browsers say so in the fetch metadata; requests without it
+// (scripts, older browsers) are not concerned.
+bool is_cross_site_subresource(const httplib::Request& req) {
+  if (req.get_header_value("Sec-Fetch-Site") != "cross-site") return false;
+  return req.method != "GET" || req.get_header_value("Sec-Fetch-Mode") != "navigate" ||
+         req.get_header_value("Sec-Fetch-Dest") != "document";
+}
+
 }  // namespace
 
 bool refused_up_front(const httplib::Request& req, httplib::Response& res,
@@ -71,6 +81,9 @@ bool refused_up_front(const httplib::Request& req, httplib::Response& res,
       !allowed.empty() && !is_allowed(req.method, allowed)) {
     res.set_header("Allow", allowed);
     return refuse(405, "405 Method not allowed: " + req.path + " takes " + allowed);
+  }
+  if (!allowed_methods(req.path).empty() && is_cross_site_subresource(req)) {
+    return refuse(403, "403 Forbidden: another site may link to a run, not embed or fetch one");
   }
   if (req.method == "POST" && req.path == "/run" && !comes_from_own_site(req)) {
     return refuse(403, "403 Forbidden: runs are started from this site's own form only");

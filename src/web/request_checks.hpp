@@ -16,9 +16,10 @@ namespace polygons::web {
 
 // Refuses, before its body is read, a request no route may take: two body
 // lengths or hosts (400), a host name not in `server_names` (421), an encoded
-// body (415), a method a run route does not take (405 with Allow), a form
-// post from another site (403). True, with the answer set and the connection
-// marked to close, when it did.
+// body (415), a method a run route does not take (405 with Allow), a run
+// requested by another site other than by a link the visitor followed, or a
+// form post from another site (403). True, with the answer set and the
+// connection marked to close, when it did.
 bool refused_up_front(const httplib::Request& req, httplib::Response& res,
                       const std::vector<std::string>& server_names);
 

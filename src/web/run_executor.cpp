@@ -1,5 +1,8 @@
 #include "web/run_executor.hpp"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -43,8 +46,16 @@ std::string busy_message() {
 }
 
 std::string client_busy_message() {
-  return "Another run of yours is still in progress; one run at a time for each visitor. Try "
-         "again when it has finished.";
+  return "Too many runs from your address are waiting already (at most " +
+         std::to_string(kMaxWaitingPerClient) + "); try again when some have finished.";
+}
+
+run_outcome::state refusal_state(admission admitted) {
+  switch (admitted) {
+    case admission::client_full: return run_outcome::state::client_busy;
+    case admission::abandoned: return run_outcome::state::abandoned;
+    default: return run_outcome::state::busy;
+  }
 }
 
 std::string time_limit_message(std::chrono::seconds limit) {
@@ -133,6 +144,11 @@ void log_results_fault(const run_outcome& outcome) {
 
 }  // namespace
 
+double estimated_seconds(const run_request& request) {
+  return request.trials * (std::max(request.sides, 1) + kTrialOverheadSides) /
+         kSideTrialsPerSecond;
+}
+
 int http_status(run_outcome::state state) {
   switch (state) {
     case run_outcome::state::finished: return 200;
@@ -169,7 +185,8 @@ run_executor::run_executor(service_options options, std::string plot_template)
     : options_(std::move(options)),
       plot_template_(std::move(plot_template)),
       child_environment_(child_environment(options_)),
-      slots_(running_limit(options_), options_.max_waiting) {
+      slots_(running_limit(options_), options_.max_waiting, kMaxWaitingPerClient, kQuickLane),
+      stop_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   std::error_code ignored;
   // Searchable by a front server that serves the charts as another user.
   if (fs::create_directories(runs_root(options_.workdir), ignored)) {
@@ -177,21 +194,32 @@ run_executor::run_executor(service_options options, std::string plot_template)
   }
 }
 
+run_executor::~run_executor() {
+  if (stop_fd_ >= 0) ::close(stop_fd_);
+}
+
+void run_executor::stop() {
+  slots_.close();
+  const std::uint64_t one = 1;
+  if (stop_fd_ >= 0 && ::write(stop_fd_, &one, sizeof one) < 0) {
+    std::perror("polygons-web: stopping runs");
+  }
+}
+
 run_outcome run_executor::run(const run_request& request, const run_origin& origin,
                               results_need need) {
   run_outcome outcome;
   outcome.exact = exact_answer_for(request);
-  std::optional<claim_hold> client;
-  if (!origin.client.empty()) {
-    client.emplace(clients_, origin.client);
-    if (!client->held()) {
-      outcome.result = run_outcome::state::client_busy;
-      return outcome;
-    }
+  slot_request wanted{origin.client, estimated_seconds(request), options_.time_limit, {}};
+  if (const int socket = origin.client_socket; socket >= 0) {
+    wanted.hung_up = [socket] { return peer_hung_up(socket); };
   }
-  slot_hold slot(slots_);
+  slot_hold slot(slots_, wanted);
   if (!slot.held()) {
-    outcome.result = run_outcome::state::busy;
+    outcome.result = refusal_state(slot.admitted());
+    if (options_.log_runs && outcome.result == run_outcome::state::abandoned) {
+      log_run(request, origin, outcome, 0);
+    }
     return outcome;
   }
 
@@ -217,7 +245,9 @@ run_outcome run_executor::run(const run_request& request, const run_origin& orig
   child.input = parameter_lines(request) + with_exact_mean_line(plot_template_, outcome.exact.mean);
   child.time_limit = options_.time_limit;
   child.client_socket = origin.client_socket;
+  child.stop_fd = stop_fd_;
   spawn_result ran = run_child(child);
+  slot.set_used(static_cast<double>(ran.elapsed.count()) / 1000.0);
 
   outcome.report = std::move(ran.out);
   outcome.diagnostics = std::move(ran.err);

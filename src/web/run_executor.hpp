@@ -1,6 +1,6 @@
 #pragma once
 // Runs of the program for the service, with no knowledge of HTTP. Admission
-// (a slot, at most one run in flight for each client), a fresh run id and
+// (a slot by fair share between clients, web/run_slots.hpp), a fresh run id and
 // directory, the program started there on the parameter lines and the
 // plotting template (with the exact mean marked), the way it ended told
 // apart, its results file read and removed, and the chart checked. A run
@@ -31,6 +31,7 @@ struct run_origin {
 // What one run gave.
 struct run_outcome {
   enum class state { finished, busy, client_busy, timed_out, abandoned, failed };
+  // client_busy: the client has as many runs waiting as one client may.
   state result = state::failed;
   std::string id;
   std::string report;       // standard output of the program
@@ -64,14 +65,30 @@ std::string outcome_message(const run_outcome& outcome, std::chrono::seconds lim
 // "/runs/<id>/gnu.png"
 std::string chart_url(std::string_view id);
 
+// Runs waiting for a slot, at most, for one client.
+inline constexpr std::size_t kMaxWaitingPerClient = 32;
+
+// One slot beyond the regular ones for runs estimated at up to 2 s (a million
+// triangles is a quarter of that), so that a cheap run never waits for a
+// flood of expensive ones to end.
+inline constexpr quick_lane kQuickLane{1, 2.0};
+
+// The estimated seconds of one core on a run: what a client is charged in the
+// queue until its run has ended.
+double estimated_seconds(const run_request& request);
+
 class run_executor {
  public:
   // Takes `options.program` and `options.workdir` as absolute paths. Creates
   // <workdir>/tmp when it is missing. `plot_template` follows the parameter
   // lines on every run's standard input.
   run_executor(service_options options, std::string plot_template);
+  ~run_executor();
+  run_executor(const run_executor&) = delete;
+  run_executor& operator=(const run_executor&) = delete;
 
-  // One run, waiting for a slot when needed. When the results are required,
+  // One run, waiting for a slot when needed (at most one time limit, and no
+  // longer than its client stays connected). When the results are required,
   // a finished run without them (missing, malformed, or not of this request)
   // is a failed run.
   run_outcome run(const run_request& request, const run_origin& origin,
@@ -80,13 +97,16 @@ class run_executor {
   // True while the run with this id is in progress: its directory stays.
   bool in_progress(std::string_view id) const { return active_ids_.claimed(id); }
 
+  // Turns away waiting and later runs and stops those in progress.
+  void stop();
+
  private:
   service_options options_;
   std::string plot_template_;
   std::vector<std::string> child_environment_;
   run_slots slots_;
   claims active_ids_;  // runs in progress
-  claims clients_;     // clients with a run in flight
+  int stop_fd_ = -1;   // readable once stopped
 };
 
 }  // namespace polygons::web

@@ -1,41 +1,184 @@
 #include "web/run_slots.hpp"
 
-namespace polygons::web {
+#include <algorithm>
+#include <cmath>
 
-bool run_slots::acquire() {
-  std::unique_lock lock(mutex_);
-  if (busy_ < running_ && queued_ == 0) {
-    ++busy_;
-    return true;
+namespace polygons::web {
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+// Run time used counts for half as much after this long.
+constexpr double kHalfLifeSeconds = 30;
+// Clients whose decayed use falls below this, with nothing in flight, are
+// forgotten.
+constexpr double kForgottenSeconds = 0.01;
+// How often a waiting request looks whether its client hung up.
+constexpr auto kHangUpPoll = std::chrono::milliseconds(20);
+
+}  // namespace
+
+run_slots::usage& run_slots::usage_of(std::string_view client) {
+  auto found = clients_.find(client);
+  if (found == clients_.end()) found = clients_.emplace(std::string(client), usage{}).first;
+  return found->second;
+}
+
+double run_slots::decayed_use(const usage& entry, clock_type::time_point now) const {
+  if (entry.used <= 0) return 0;
+  const double age = std::chrono::duration<double>(now - entry.at).count();
+  return entry.used * std::exp2(-std::max(0.0, age) / kHalfLifeSeconds);
+}
+
+std::vector<double> run_slots::waiting_keys(clock_type::time_point now) const {
+  std::map<std::string_view, double> ahead;  // costs of each client's earlier waiters
+  std::vector<double> keys;
+  keys.reserve(queue_.size());
+  for (const waiter* entry : queue_) {
+    const usage& owner = clients_.find(entry->client)->second;
+    double& queued_before = ahead[entry->client];
+    keys.push_back(decayed_use(owner, now) + owner.running_cost + queued_before + entry->cost);
+    queued_before += entry->cost;
   }
-  if (queued_ - handed_ >= waiting_) return false;
-  ++queued_;
-  freed_.wait(lock, [this] { return handed_ > 0; });
-  --handed_;
-  --queued_;
+  return keys;
+}
+
+double run_slots::arrival_key(const slot_request& request, clock_type::time_point now) const {
+  auto found = clients_.find(request.client);
+  if (found == clients_.end()) return request.cost;
+  const usage& owner = found->second;
+  return decayed_use(owner, now) + owner.running_cost + owner.waiting_cost + request.cost;
+}
+
+void run_slots::start_run(const std::string& client, double cost) {
+  usage& owner = usage_of(client);
+  ++owner.running;
+  owner.running_cost += cost;
+}
+
+void run_slots::leave_queue(waiter& entry) {
+  queue_.erase(std::find(queue_.begin(), queue_.end(), &entry));
+  usage& owner = usage_of(entry.client);
+  --owner.waiting;
+  owner.waiting_cost = owner.waiting == 0 ? 0 : std::max(0.0, owner.waiting_cost - entry.cost);
+}
+
+void run_slots::forget_idle_clients(clock_type::time_point now) {
+  std::erase_if(clients_, [&](const auto& entry) {
+    const usage& u = entry.second;
+    return u.running == 0 && u.waiting == 0 && decayed_use(u, now) < kForgottenSeconds;
+  });
+}
+
+admission run_slots::acquire(const slot_request& request, slot_kind* kind) {
+  std::unique_lock lock(mutex_);
+  if (closed_) return admission::busy;
+  // A free slot of either kind means that no waiter may take it.
+  const bool regular_free = busy_ < running_ && queue_.empty();
+  if (regular_free || (fits_lane(request.cost) && quick_busy_ < lane_.slots)) {
+    ++(regular_free ? busy_ : quick_busy_);
+    if (kind) *kind = regular_free ? slot_kind::regular : slot_kind::quick;
+    start_run(request.client, request.cost);
+    return admission::granted;
+  }
+  if (usage_of(request.client).waiting >= waiting_per_client_) return admission::client_full;
+  const auto now = clock_type::now();
+  if (queue_.size() >= waiting_) {
+    if (queue_.empty()) return admission::busy;
+    const std::vector<double> keys = waiting_keys(now);
+    const auto heaviest = std::max_element(keys.begin(), keys.end()) - keys.begin();
+    if (arrival_key(request, now) >= keys[static_cast<std::size_t>(heaviest)]) {
+      return admission::busy;
+    }
+    waiter& displaced = *queue_[static_cast<std::size_t>(heaviest)];
+    leave_queue(displaced);
+    displaced.state = turn::displaced;
+    changed_.notify_all();
+  }
+  waiter entry{++arrivals_, request.client, request.cost};
+  queue_.push_back(&entry);
+  usage& owner = usage_of(request.client);
+  ++owner.waiting;
+  owner.waiting_cost += request.cost;
+  return wait_for_turn(lock, entry, request, kind);
+}
+
+admission run_slots::wait_for_turn(std::unique_lock<std::mutex>& lock, waiter& entry,
+                                   const slot_request& request, slot_kind* kind) {
+  const auto deadline = clock_type::now() + request.max_wait;
+  while (entry.state == turn::waiting) {
+    changed_.wait_for(lock, kHangUpPoll);
+    if (entry.state != turn::waiting) break;
+    if (request.hung_up) {
+      lock.unlock();
+      const bool gone = request.hung_up();
+      lock.lock();
+      if (gone && entry.state == turn::waiting) {
+        leave_queue(entry);
+        return admission::abandoned;
+      }
+    }
+    if (entry.state == turn::waiting && clock_type::now() >= deadline) {
+      leave_queue(entry);
+      return admission::busy;
+    }
+  }
+  if (entry.state != turn::granted) return admission::busy;
+  if (kind) *kind = entry.kind;
+  return admission::granted;
+}
+
+bool run_slots::hand_over(slot_kind kind, clock_type::time_point now) {
+  const std::vector<double> keys = waiting_keys(now);
+  std::size_t next = queue_.size();
+  for (std::size_t i = 0; i < queue_.size(); ++i) {
+    const bool may_take = kind == slot_kind::regular || fits_lane(queue_[i]->cost);
+    // The first of equal keys: the earliest arrival.
+    if (may_take && (next == queue_.size() || keys[i] < keys[next])) next = i;
+  }
+  if (next == queue_.size()) return false;
+  waiter& entry = *queue_[next];
+  leave_queue(entry);
+  start_run(entry.client, entry.cost);
+  entry.kind = kind;
+  entry.state = turn::granted;
+  changed_.notify_all();
   return true;
 }
 
-// A freed slot goes straight to a waiting request, so that a request arriving
+// A freed slot goes straight to the chosen waiter, so that a request arriving
 // before the waiter wakes can neither take the slot nor find the queue full.
-void run_slots::release() {
+void run_slots::release(std::string_view client, double cost, double used, slot_kind kind) {
   std::lock_guard lock(mutex_);
-  if (queued_ > handed_) {
-    ++handed_;
-    freed_.notify_one();
-  } else {
-    --busy_;
+  const auto now = clock_type::now();
+  usage& owner = usage_of(client);
+  owner.used = decayed_use(owner, now) + std::max(0.0, used);
+  owner.at = now;
+  if (owner.running > 0) --owner.running;
+  owner.running_cost = owner.running == 0 ? 0 : std::max(0.0, owner.running_cost - cost);
+  if (!hand_over(kind, now)) --(kind == slot_kind::regular ? busy_ : quick_busy_);
+  forget_idle_clients(now);
+}
+
+void run_slots::close() {
+  std::lock_guard lock(mutex_);
+  closed_ = true;
+  while (!queue_.empty()) {
+    waiter& entry = *queue_.front();
+    leave_queue(entry);
+    entry.state = turn::displaced;
   }
+  changed_.notify_all();
 }
 
 std::size_t run_slots::busy() const {
   std::lock_guard lock(mutex_);
-  return busy_;
+  return busy_ + quick_busy_;
 }
 
 std::size_t run_slots::queued() const {
   std::lock_guard lock(mutex_);
-  return queued_ - handed_;
+  return queue_.size();
 }
 
 bool claims::claim(std::string_view name) {

@@ -1,53 +1,146 @@
 #pragma once
-// Admission of runs: a fixed number run at once, a short queue waits for a
-// free slot, and anything beyond that is turned away at once. Claims on names
-// (a run id, a client's address) held for the length of a run.
+// Admission of runs by fair share. A fixed number of runs go at once; the
+// others wait in a bounded queue, and a freed slot goes to the waiting run of
+// the client that has used the least: its recent run time (decaying by half
+// every half minute), the estimated cost of its runs in flight and of its
+// runs ahead in the queue, and the cost of the waiting run itself. When the
+// queue is full, a run that would come before the heaviest waiting run takes
+// its place, and that one is turned away. A few more slots, the quick lane,
+// take only cheap runs, so that a cheap run never waits for expensive ones to
+// end. Claims on names (a run id) held for the length of a run.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace polygons::web {
 
+// What a request for a slot got.
+enum class admission {
+  granted,      // a slot is held: release it
+  busy,         // slots and queue full, put out of the queue by a lighter run,
+                // waited too long, or the slots are closed
+  client_full,  // the client has as many runs waiting as it may
+  abandoned,    // its client hung up while it waited
+};
+
+// The slots a run may hold: one of the regular ones, or of the quick lane.
+enum class slot_kind { regular, quick };
+
+// Extra slots for runs of an estimated cost up to `max_cost` seconds.
+struct quick_lane {
+  std::size_t slots = 0;
+  double max_cost = 0;
+};
+
+// One request for a slot.
+struct slot_request {
+  std::string client;  // who it counts for; all requests without one are one client
+  double cost = 0;     // estimated seconds of the run
+  std::chrono::steady_clock::duration max_wait = std::chrono::seconds(60);
+  std::function<bool()> hung_up;  // polled while waiting; empty: never
+};
+
 class run_slots {
  public:
-  run_slots(std::size_t running, std::size_t waiting) : running_(running), waiting_(waiting) {}
+  run_slots(std::size_t running, std::size_t waiting, std::size_t waiting_per_client = 32,
+            quick_lane lane = {})
+      : running_(running), waiting_(waiting), waiting_per_client_(waiting_per_client),
+        lane_(lane) {}
 
-  // Takes a slot, waiting in the queue when all are busy. False at once, with
-  // nothing taken, when the queue is full too.
-  bool acquire();
-  void release();
+  // Takes a slot, waiting in the queue when all it may take are busy; the
+  // kind of slot taken goes to `kind`.
+  admission acquire(const slot_request& request, slot_kind* kind = nullptr);
+  // Frees the slot of a run of `client` of estimated `cost` that took `used`
+  // seconds.
+  void release(std::string_view client, double cost, double used,
+               slot_kind kind = slot_kind::regular);
+  // Turns away every waiting request and every later one.
+  void close();
 
-  std::size_t busy() const;
+  std::size_t busy() const;  // of both kinds
   std::size_t queued() const;
 
  private:
+  enum class turn { waiting, granted, displaced };
+  struct waiter {
+    std::uint64_t arrival;
+    std::string client;
+    double cost;
+    turn state = turn::waiting;
+    slot_kind kind = slot_kind::regular;  // of the slot handed over
+  };
+  struct usage {
+    double used = 0;  // decayed run seconds as of `at`
+    std::chrono::steady_clock::time_point at;
+    double running_cost = 0;  // estimated seconds of its runs in progress
+    double waiting_cost = 0;  // and of its runs in the queue
+    std::size_t running = 0;
+    std::size_t waiting = 0;
+  };
+
+  usage& usage_of(std::string_view client);
+  double decayed_use(const usage& entry, std::chrono::steady_clock::time_point now) const;
+  // The order key of each waiter (lower goes first), in queue order.
+  std::vector<double> waiting_keys(std::chrono::steady_clock::time_point now) const;
+  // The key a request arriving now would have.
+  double arrival_key(const slot_request& request,
+                     std::chrono::steady_clock::time_point now) const;
+  void start_run(const std::string& client, double cost);
+  bool fits_lane(double cost) const { return lane_.slots > 0 && cost <= lane_.max_cost; }
+  // Hands a freed slot of `kind` to the waiter that goes first among those
+  // that may take it; false when none may.
+  bool hand_over(slot_kind kind, std::chrono::steady_clock::time_point now);
+  void leave_queue(waiter& entry);
+  void forget_idle_clients(std::chrono::steady_clock::time_point now);
+  admission wait_for_turn(std::unique_lock<std::mutex>& lock, waiter& entry,
+                          const slot_request& request, slot_kind* kind);
+
   const std::size_t running_;
   const std::size_t waiting_;
-  std::size_t busy_ = 0;
-  std::size_t queued_ = 0;  // waiting, including those handed a slot
-  std::size_t handed_ = 0;  // slots handed to waiters not yet awake
+  const std::size_t waiting_per_client_;
+  const quick_lane lane_;
+  std::size_t busy_ = 0;  // regular slots
+  std::size_t quick_busy_ = 0;
+  bool closed_ = false;
+  std::uint64_t arrivals_ = 0;
+  std::vector<waiter*> queue_;  // in order of arrival
+  std::map<std::string, usage, std::less<>> clients_;
   mutable std::mutex mutex_;
-  std::condition_variable freed_;
+  std::condition_variable changed_;
 };
 
 // Holds a slot for one scope.
 class slot_hold {
  public:
-  explicit slot_hold(run_slots& slots) : slots_(slots), held_(slots.acquire()) {}
+  slot_hold(run_slots& slots, const slot_request& request)
+      : slots_(slots), client_(request.client), cost_(request.cost),
+        admitted_(slots.acquire(request, &kind_)) {}
   ~slot_hold() {
-    if (held_) slots_.release();
+    if (held()) slots_.release(client_, cost_, used_, kind_);
   }
   slot_hold(const slot_hold&) = delete;
   slot_hold& operator=(const slot_hold&) = delete;
-  bool held() const { return held_; }
+  bool held() const { return admitted_ == admission::granted; }
+  admission admitted() const { return admitted_; }
+  // The seconds the run took, counted against its client on release.
+  void set_used(double seconds) { used_ = seconds; }
 
  private:
   run_slots& slots_;
-  bool held_;
+  std::string client_;
+  double cost_;
+  slot_kind kind_ = slot_kind::regular;
+  admission admitted_;
+  double used_ = 0;
 };
 
 // Names claimed by at most one holder at a time.

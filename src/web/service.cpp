@@ -88,7 +88,10 @@ int web_service::bind() {
 
 bool web_service::serve() { return server_->listen_after_bind(); }
 
-void web_service::stop() { server_->stop(); }
+void web_service::stop() {
+  server_->stop();
+  executor_.stop();
+}
 
 bool web_service::running() const { return server_->is_running(); }
 

@@ -22,15 +22,18 @@
 //   GET /runs/<id>/gnu.png   the chart, kept for the retention time
 // Every request must name one of the served host names (421 otherwise), carry
 // at most one body length (400) and no Content-Encoding (415). The run routes
-// take only their methods (405 with Allow: HEAD would start a run), and a POST
-// to /run from another site's page is refused (403); these refusals close the
-// connection. Answers to runs: 400 for a refused field (the message starts
-// with its name, `format` included), also for more trials than the time limit allows for the
-// sides; 429 with Retry-After while the same client has a run in flight; 503
-// with Retry-After when slots and queue are full; 504 when the time limit
-// stopped the run; 500 when the program failed (its messages go to the
-// service's standard error only); 413 for an oversized request. A run whose
-// client hangs up is stopped at once.
+// take only their methods (405 with Allow: HEAD would start a run), and a run
+// that another site's page asks for, other than by a link the visitor
+// followed, or a POST to /run from another site's page is refused (403);
+// these refusals close the connection. Answers to runs: 400 for a refused
+// field (the message starts with its name, `format` included), also for more
+// trials than the time limit allows for the sides; 429 with Retry-After while
+// the same client has as many runs waiting as it may; 503 with Retry-After
+// when slots and queue are full and the run would go before no waiting one, or
+// when it waited a whole time limit; 504 when the time limit stopped the run;
+// 500 when the program failed (its messages go to the service's standard
+// error only); 413 for an oversized request. A run whose client hangs up,
+// running or waiting, is dropped at once.
 
 #include <memory>
 #include <string>

@@ -19,8 +19,8 @@ struct service_options {
   std::chrono::seconds time_limit{60};
   std::chrono::seconds retention{600};
   std::size_t max_running = 0;  // 0: one per core
-  std::size_t max_waiting = 4;
-  std::size_t threads = 64;  // connections served at once
+  std::size_t max_waiting = 64;
+  std::size_t threads = 160;  // connections served at once: the waiting runs and more
   std::size_t max_request_bytes = 8192;
   bool log_runs = true;  // one line per run on standard error
   // Host names (a Host header's name, without its port) the service answers.

@@ -130,7 +130,23 @@ int milliseconds_until(clock_type::time_point deadline) {
 // the peer sent does not count, so a pipelined request is no hang-up.
 constexpr short kHangUpEvents = POLLRDHUP | POLLHUP | POLLERR;
 
-bool hung_up(const pollfd& entry) { return (entry.revents & kHangUpEvents) != 0; }
+// The entries for the client socket and the stop descriptor, as many as the
+// request has, written to `fds`; their count.
+nfds_t watch_ends(const spawn_request& request, pollfd* fds) {
+  nfds_t count = 0;
+  if (request.client_socket >= 0) fds[count++] = {request.client_socket, POLLRDHUP, 0};
+  if (request.stop_fd >= 0) fds[count++] = {request.stop_fd, POLLIN, 0};
+  return count;
+}
+
+// True when one of the entries watch_ends wrote says the child must end.
+bool told_to_end(const pollfd* fds, nfds_t count) {
+  for (nfds_t i = 0; i < count; ++i) {
+    const short wanted = fds[i].events == POLLIN ? POLLIN | POLLHUP | POLLERR : kHangUpEvents;
+    if ((fds[i].revents & wanted) != 0) return true;
+  }
+  return false;
+}
 
 // Reads what is available from `fd` into `text`; closes `fd` at its end.
 void drain(int& fd, std::string& text) {
@@ -152,7 +168,7 @@ void exchange(const spawn_request& request, child_pipes& pipes,
   if (request.input.empty()) close_fd(pipes.in.write_end);
 
   while (pipes.out.read_end >= 0 || pipes.err.read_end >= 0) {
-    pollfd fds[4];
+    pollfd fds[5];
     nfds_t count = 0;
     int* owners[3];
     for (int* fd : {&pipes.out.read_end, &pipes.err.read_end}) {
@@ -166,14 +182,14 @@ void exchange(const spawn_request& request, child_pipes& pipes,
       owners[count++] = &pipes.in.write_end;
     }
     const nfds_t pipe_count = count;
-    if (request.client_socket >= 0) fds[count++] = {request.client_socket, POLLRDHUP, 0};
+    count += watch_ends(request, fds + count);
     int ready = ::poll(fds, count, milliseconds_until(deadline));
     if (ready < 0 && errno != EINTR) break;
     if (clock_type::now() >= deadline) {
       result.timed_out = true;
       return;
     }
-    if (count > pipe_count && hung_up(fds[pipe_count])) {
+    if (told_to_end(fds + pipe_count, count - pipe_count)) {
       result.abandoned = true;
       return;
     }
@@ -199,7 +215,7 @@ void exchange(const spawn_request& request, child_pipes& pipes,
 
 // Waits (without reaping) until the child has ended, the deadline passes or
 // the client hangs up; sets the result's flag for the last two.
-void wait_for_end(pid_t pid, int client_socket, clock_type::time_point deadline,
+void wait_for_end(pid_t pid, const spawn_request& request, clock_type::time_point deadline,
                   spawn_result& result) {
   while (true) {
     siginfo_t info{};
@@ -210,9 +226,10 @@ void wait_for_end(pid_t pid, int client_socket, clock_type::time_point deadline,
       result.timed_out = true;
       return;
     }
-    // Sleeps 5 ms between looks; a hang-up ends the sleep at once.
-    pollfd client{client_socket, POLLRDHUP, 0};
-    if (::poll(&client, 1, 5) > 0 && hung_up(client)) {
+    // Sleeps 5 ms between looks; a hang-up or a stop ends the sleep at once.
+    pollfd ends[2];
+    const nfds_t count = watch_ends(request, ends);
+    if (::poll(ends, count, 5) > 0 && told_to_end(ends, count)) {
       result.abandoned = true;
       return;
     }
@@ -226,6 +243,11 @@ void wait_for_group_end(pid_t group) {
 }
 
 }  // namespace
+
+bool peer_hung_up(int socket) {
+  pollfd entry{socket, POLLRDHUP, 0};
+  return ::poll(&entry, 1, 0) > 0 && (entry.revents & kHangUpEvents) != 0;
+}
 
 std::vector<std::string> environment_without(const std::vector<std::string_view>& removed) {
   std::vector<std::string> kept;
@@ -253,7 +275,7 @@ spawn_result run_child(const spawn_request& request) {
 
   exchange(request, pipes, deadline, result);
   if (!result.timed_out && !result.output_cut && !result.abandoned) {
-    wait_for_end(pid, request.client_socket, deadline, result);
+    wait_for_end(pid, request, deadline, result);
   }
   // The child is ended (or is killed now) but not yet reaped, so its process
   // group id cannot have been reused: the kill reaches only its own group.

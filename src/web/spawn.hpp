@@ -21,6 +21,9 @@ struct spawn_request {
   std::size_t output_limit = 8 * 1024 * 1024;  // per stream
   // A connected socket whose peer, by hanging up, stops the child; -1: none.
   int client_socket = -1;
+  // A descriptor that becomes readable when the service stops, which stops
+  // the child too; -1: none.
+  int stop_fd = -1;
 };
 
 struct spawn_result {
@@ -28,7 +31,7 @@ struct spawn_result {
   std::string start_error;  // why the child could not be started
   bool timed_out = false;   // killed at the time limit
   bool output_cut = false;  // killed for writing more than output_limit
-  bool abandoned = false;   // killed because the client hung up
+  bool abandoned = false;   // killed because the client hung up or the service stopped
   int exit_status = -1;     // exit status, or -1 when ended by a signal
   int signal = 0;           // the signal that ended it, or 0
   std::string out;
@@ -40,12 +43,17 @@ struct spawn_result {
   }
 };
 
+// True once the peer of the connected `socket` has hung up (data it sent, such
+// as a pipelined request, does not count).
+bool peer_hung_up(int socket);
+
 // The current environment without the variables named in `removed`.
 std::vector<std::string> environment_without(const std::vector<std::string_view>& removed);
 
 // Starts the child in a process group of its own and waits for it. At the time
 // limit, when an output stream passes its limit, or as soon as the client
-// socket reports that its peer hung up, the whole group is killed.
+// socket reports that its peer hung up or the stop descriptor is readable, the
+// whole group is killed.
 // Every process of the group is gone when this returns.
 spawn_result run_child(const spawn_request& request);
 

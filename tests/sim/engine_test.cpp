@@ -137,6 +137,42 @@ TEST(Engine, SameResultsOnAnyNumberOfThreads) {
   }
 }
 
+// As processes sharing a run do: each runs a range of the chunks (some
+// ranges empty when there are more shares than chunks), the counts are
+// summed, the records put in chunk order and merged.
+TEST(Engine, SharesOfTheChunksMergeToTheWholeRun) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.why);
+    const Outcome whole = engine(c, 2);
+    const TrialRun run{c.n, c.R, c.N, K1ST, c.klass, 0.0, perimeter_max(c.n, c.R), seeded(c.iseed)};
+    EngineOptions options;
+    options.threads = 2;
+    options.chunk_trials = c.chunk;
+    const std::int64_t chunks = chunk_count(run, options);
+    for (std::int64_t shares : {2, 3, 5}) {
+      std::vector<ChunkStats> records;
+      std::vector<std::int64_t> counts(class_slots(K1ST, c.klass), 0);
+      for (std::int64_t s = 0; s < shares; ++s) {
+        int ready = 0;
+        options.before_trials = [&] { ++ready; };
+        std::vector<std::int64_t> share_counts;
+        const std::vector<ChunkStats> share = run_share(
+            run, options, {chunks * s / shares, chunks * (s + 1) / shares}, share_counts);
+        EXPECT_EQ(ready, 1);
+        records.insert(records.end(), share.begin(), share.end());
+        for (std::size_t k = 0; k < counts.size(); ++k) counts[k] += share_counts[k];
+      }
+      ASSERT_EQ(static_cast<std::int64_t>(records.size()), chunks);
+      SeedState after = run.start;
+      const TrialResults merged = merge_shares(run, records, counts, after);
+      EXPECT_EQ(counts, whole.counts) << shares << " shares";
+      EXPECT_EQ(bits(merged.perim_avg), bits(whole.results.perim_avg)) << shares << " shares";
+      EXPECT_EQ(bits(merged.perim_stdev), bits(whole.results.perim_stdev)) << shares << " shares";
+      EXPECT_EQ(after, whole.after);
+    }
+  }
+}
+
 TEST(Engine, ManyClassesCountIntoOneSharedArray) {
   // Enough classes that the threads share one count array.
   const Case c{3, 1.0, 100000, 8'000'000, 77, 1000, "eight million classes"};

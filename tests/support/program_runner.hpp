@@ -22,10 +22,15 @@ enum class input_source {
   file,       // the `input` text
   directory,  // a directory opened for reading: every read fails
   closed,     // no standard input at all
+  terminal,   // a pseudo-terminal, without echo, holding the `input` text;
+              // "\x04" in it ends the input as Ctrl-D does
 };
 
 struct run_request {
   std::filesystem::path directory;  // the program's working directory
+  // The command that starts the program, before `args` (a launcher and its
+  // options, say); empty: the built program.
+  std::vector<std::string> command;
   // Where the input and the captured streams are kept; empty: in
   // "<directory>.streams" beside the working directory.
   std::filesystem::path streams;

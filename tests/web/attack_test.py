@@ -4,15 +4,21 @@ only, each bounded in count and time: slow headers while a normal client's
 GET / must keep answering within 1 s, oversized headers, thousands of ranges
 and compressed bodies that must be refused without any process of the stack
 growing past 50 MB, one client's abandoned runs that must not lock out
-another's, and a stop within 2 s under attack.
+another's, a classroom behind one address served in full, a flood of the
+most expensive runs from a few addresses that locks out neither newcomers nor
+a class, queued runs whose clients hang up, no process of the stack running
+as root, a stop within 2 s under attack, and serve.sh's own death, or that of
+a server while it starts.
 
 Run through tests/web/attack_test.sh; --long is the version run by hand.
 """
 
 import argparse
 import asyncio
+import concurrent.futures
 import gzip
 import http.client
+import os
 import re
 import resource
 import select
@@ -38,6 +44,12 @@ PROBER = "127.0.0.1"
 ATTACKER = "127.0.0.2"
 VICTIM = "127.0.0.3"
 FLOODER = "127.0.0.4"
+CLASSROOM = "127.0.0.5"
+BLOCKERS = ("127.0.0.6", "127.0.0.7")
+HANGER = "127.0.0.8"
+ROOT_CHECK = "127.0.0.9"
+CHEAP_RUN = "/api/run?sides=3&radius=1&trials=1e5&seed=1&classes=0"
+FORM_RUN = "sides=3&radius=1&trials=1e6&seed=%d&classes=0"
 
 
 class Checks:
@@ -276,10 +288,10 @@ def check_refused_requests(stack, checks):
 
 
 def check_rate_limit(stack, checks):
-    answers = [request(stack.port, "/api/run?sides=x", source=FLOODER)[:2] for _ in range(20)]
+    answers = [request(stack.port, "/api/run?sides=x", source=FLOODER)[:2] for _ in range(60)]
     limited = [headers for status, headers in answers if status == 429]
     checks.expect(limited and all("Retry-After" in headers for headers in limited),
-                  f"20 quick runs from one client: {len(limited)} answered 429 with Retry-After")
+                  f"60 quick runs from one client: {len(limited)} answered 429 with Retry-After")
 
 
 # --- abandoned runs -------------------------------------------------------
@@ -289,9 +301,10 @@ def numbers_in(text):
                                                           text)]
 
 
-def expensive_trials(port):
-    """The largest trial count for 1000 sides that the service still accepts
-    (it names it when refusing more), or 1e8 when it refuses nothing."""
+def expensive_trials(port, share=0.8):
+    """`share` of the largest trial count for 1000 sides that the service
+    still accepts (it names it when refusing more), or 1e8 when it refuses
+    nothing."""
     try:
         status, _, body = request(port, "/api/run?sides=1000&radius=1&trials=1e8&seed=1&classes=0",
                                   source=ATTACKER, timeout=1)
@@ -300,7 +313,7 @@ def expensive_trials(port):
     if status != 400:
         return 10**8
     allowed = [n for n in numbers_in(body.decode(errors="replace")) if 1000 < n < 1e8]
-    return int(0.8 * max(allowed)) if allowed else None
+    return int(share * max(allowed)) if allowed else None
 
 
 def abandon_run(port, trials, after=0.5, posing_as=9):
@@ -334,7 +347,198 @@ def check_abandoned_runs(stack, checks):
                   f"cheap run answers 200 at once ({status} in {taken:.2f} s)")
 
 
+# --- fair share -------------------------------------------------------------
+
+def timed_request(port, path, source, method="GET", body=None, timeout=150):
+    """(status or the error, seconds taken) of one request."""
+    started = time.monotonic()
+    headers = {"Content-Type": "application/x-www-form-urlencoded"} if body else None
+    try:
+        status = request(port, path, source=source, method=method, body=body, headers=headers,
+                         timeout=timeout)[0]
+    except OSError as error:
+        status = type(error).__name__
+    return status, time.monotonic() - started
+
+
+def form_runs_at_once(port, source, count):
+    """`count` form runs of 1e6 triangles posted at once from one address:
+    [(status, seconds)]."""
+    with concurrent.futures.ThreadPoolExecutor(count) as pool:
+        return list(pool.map(
+            lambda seed: timed_request(port, "/run", source, "POST", FORM_RUN % seed),
+            range(1, count + 1)))
+
+
+def answers_text(answers):
+    statuses = sorted({str(status) for status, _ in answers})
+    counts = {status: sum(1 for s, _ in answers if str(s) == status) for status in statuses}
+    slowest = max((taken for _, taken in answers), default=0)
+    return f"{counts}, slowest {slowest:.1f} s"
+
+
+def check_classroom(stack, checks, count=30, limit=30):
+    answers = form_runs_at_once(stack.port, CLASSROOM, count)
+    checks.expect(all(status == 200 for status, _ in answers) and
+                  max(taken for _, taken in answers) <= limit,
+                  f"a classroom of {count} behind one address runs 1e6 triangles each at once: "
+                  f"all 200 within {limit} s ({answers_text(answers)})")
+
+
+def keep_runs_in_flight(port, source, path, deadline, answers):
+    """One expensive run after another from `source` until the deadline (a
+    moment's pause after a refusal)."""
+    while time.monotonic() < deadline:
+        answers.append(timed_request(port, path, source))
+        if answers[-1][0] != 200:
+            time.sleep(0.2)
+
+
+def check_flood(stack, checks, addresses, seconds, newcomer_limit=10):
+    """`addresses` flooders each keep one run of the largest cost in flight
+    for `seconds`; a newcomer's cheap run every 2 s and, a third of the way
+    in, a class of 10 behind one address must be served meanwhile."""
+    trials = expensive_trials(stack.port, share=1.0)
+    if trials is None:
+        checks.expect(False, "the service names the largest trial count it accepts")
+        return
+    expensive = f"/api/run?sides=1000&radius=1&trials={trials}&seed=1&classes=0"
+    started = time.monotonic()
+    deadline = started + seconds
+    flood_answers, newcomers, class_answers = [], [], []
+    threads = [threading.Thread(target=keep_runs_in_flight,
+                                args=(stack.port, f"127.0.1.{n + 1}", expensive, deadline,
+                                      flood_answers))
+               for n in range(addresses)]
+    for thread in threads:
+        thread.start()
+    time.sleep(2.0)
+    n = 0
+    while time.monotonic() < deadline - newcomer_limit / 2:
+        n += 1
+        newcomer = threading.Thread(target=lambda source: newcomers.append(
+            timed_request(stack.port, CHEAP_RUN, source)), args=(f"127.0.2.{n}",))
+        newcomer.start()
+        threads.append(newcomer)
+        if n == 1 + seconds // 6:
+            group = threading.Thread(target=lambda: class_answers.extend(
+                form_runs_at_once(stack.port, "127.0.3.1", 10)))
+            group.start()
+            threads.append(group)
+        time.sleep(2.0)
+    for thread in threads:
+        thread.join()
+    what = (f"a flood of {trials} trials of 1000 sides from {addresses} addresses for "
+            f"{seconds} s (flood: {answers_text(flood_answers)})")
+    checks.expect(newcomers and all(status == 200 and taken <= newcomer_limit
+                                    for status, taken in newcomers),
+                  f"{what}: every newcomer's cheap run answers 200 within {newcomer_limit} s "
+                  f"({answers_text(newcomers)})")
+    checks.expect(len(class_answers) == 10 and all(status == 200 for status, _ in class_answers),
+                  f"{what}: a class of 10 behind one address is served in full "
+                  f"({answers_text(class_answers)})")
+
+
+def abandoned_in_queue(log_text, source):
+    return len(re.findall(r"run - status 499 .* for %s " % re.escape(source), log_text))
+
+
+def check_hang_up_while_queued(stack, checks, hangers=4):
+    trials = expensive_trials(stack.port, share=1.0) or 10**6
+    expensive = f"/api/run?sides=1000&radius=1&trials={trials}&seed=1&classes=0"
+    blockers = [threading.Thread(target=timed_request, args=(stack.port, expensive, source))
+                for source in BLOCKERS]
+    for blocker in blockers:
+        blocker.start()
+    time.sleep(0.3)
+    sockets = []
+    for _ in range(hangers):
+        sock = socket.create_connection(("127.0.0.1", stack.port), timeout=5,
+                                        source_address=(HANGER, 0))
+        sock.sendall(b"GET %s HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" % expensive.encode())
+        sockets.append(sock)
+    time.sleep(0.3)
+    hung_up = time.monotonic()
+    for sock in sockets:
+        sock.close()
+    while (abandoned_in_queue(stack.log_text(), HANGER) < hangers and
+           time.monotonic() - hung_up < 5):
+        time.sleep(0.02)
+    taken = time.monotonic() - hung_up
+    running = any(blocker.is_alive() for blocker in blockers)
+    for blocker in blockers:
+        blocker.join()
+    checks.expect(abandoned_in_queue(stack.log_text(), HANGER) == hangers and taken < 1 and running,
+                  f"{hangers} queued runs whose client hangs up leave the queue at once, while "
+                  f"the runs ahead of them go on ({taken:.2f} s)")
+
+
+def check_nothing_runs_as_root(stack, checks):
+    trials = expensive_trials(stack.port) or 10**6
+    run = threading.Thread(target=timed_request, args=(
+        stack.port, f"/api/run?sides=1000&radius=1&trials={trials}&seed=1&classes=0", ROOT_CHECK))
+    run.start()
+    members = {}
+    for _ in range(200):
+        members = {pid: name for pid, (_, session, state, name) in
+                   web_stack.process_table().items() if session in stack.sessions and state != "Z"}
+        if "polygons" in members.values():
+            break
+        time.sleep(0.02)
+    owners = {f"{name} {pid}": web_stack.uid_of(pid) for pid, name in members.items()}
+    run.join()
+    # A process that ended meanwhile (None) ran as no one.
+    checks.expect("polygons" in members.values() and 0 not in owners.values(),
+                  f"no process of the stack runs as root, a run included (serve.sh started by "
+                  f"uid {os.getuid()}: {owners})")
+
+
 # --- stopping -------------------------------------------------------------
+
+def check_sigkill_leaves_nothing(stack, checks):
+    trials = expensive_trials(stack.port) or 10**6
+    run = threading.Thread(target=abandon_run, args=(stack.port, trials, 2))
+    run.start()
+    time.sleep(0.5)
+    seconds = stack.stop(signal.SIGKILL)
+    run.join()
+    try:
+        request(stack.port, "/", timeout=1)
+        serving = True
+    except OSError:
+        serving = False
+    checks.expect(seconds is not None and seconds <= 2.0 and not serving,
+                  f"serve.sh SIGKILLed during a run: every process of the stack is gone within "
+                  f"2 s and nothing serves ({seconds if seconds is None else round(seconds, 2)} s)")
+
+
+def check_death_during_start_up(build, checks, server):
+    """Kills `server` as soon as it exists, before serve.sh has said it serves."""
+    process, log = web_stack.launch(build, ["--time-limit", str(TIME_LIMIT)])
+    victim, started = None, time.monotonic()
+    while victim is None and time.monotonic() - started < 10 and process.poll() is None:
+        table = web_stack.process_table()
+        sessions = web_stack.sessions_of(process)
+        victim = next((pid for pid, (_, session, state, name) in table.items()
+                       if session in sessions and name == server and state != "Z"), None)
+    if victim is not None:
+        os.kill(victim, signal.SIGKILL)
+    killed = time.monotonic()
+    try:
+        status = process.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        status = None
+        process.kill()
+        process.wait()
+    taken = time.monotonic() - killed
+    stack = web_stack.Stack(process, "http://127.0.0.1:0/", web_stack.sessions_of(process), log)
+    leftovers = stack.members()
+    stack.kill_leftovers()
+    log.seek(0)
+    checks.expect(victim is not None and status == 1 and not leftovers,
+                  f"{server} killed while serve.sh starts: serve.sh exits 1 within 5 s, leaving "
+                  f"nothing (status {status} in {taken:.2f} s; it said: {log.read().strip()!r})")
+
 
 def check_stop_under_attack(stack, checks, signum):
     trials = expensive_trials(stack.port) or 10**6
@@ -375,6 +579,10 @@ def main():
         check_peak_memory(stack, checks, "the header, range and body attacks")
         check_rate_limit(stack, checks)
         check_abandoned_runs(stack, checks)
+        check_nothing_runs_as_root(stack, checks)
+        check_hang_up_while_queued(stack, checks)
+        check_classroom(stack, checks)
+        check_flood(stack, checks, 6, 15)
         check_stop_under_attack(stack, checks, signal.SIGINT)
         if checks.failures:
             print("serve.sh said:\n" + stack.log_text())
@@ -385,6 +593,13 @@ def main():
         check_stop_under_attack(stack, checks, signal.SIGTERM)
     finally:
         stack.kill_leftovers()
+    stack = web_stack.start(args.build, ["--time-limit", str(TIME_LIMIT)])
+    try:
+        check_sigkill_leaves_nothing(stack, checks)
+    finally:
+        stack.kill_leftovers()
+    for server in ("polygons-web", "nginx"):
+        check_death_during_start_up(args.build, checks, server)
 
     print(f"attack test: {'passed' if not checks.failures else f'{len(checks.failures)} failures'}"
           f" in {time.monotonic() - started:.0f} s")

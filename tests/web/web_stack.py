@@ -43,6 +43,18 @@ def process_table():
     return table
 
 
+def uid_of(pid):
+    """The real user id of a process, or None when it is gone."""
+    try:
+        with open(f"/proc/{pid}/status") as status:
+            for line in status:
+                if line.startswith("Uid:"):
+                    return int(line.split()[1])
+    except OSError:
+        return None
+    return None
+
+
 def memory_kib(pid):
     """(resident, peak resident) of a process in KiB, or None when it is gone."""
     values = {}
@@ -64,6 +76,7 @@ class Stack:
         self.port = int(url.rsplit(":", 1)[1].strip("/"))
         self.sessions = sessions
         self.log = log
+        self.runtime = _runtime_of(sessions)
 
     def members(self):
         """Live processes of the stack: serve.sh and everything in the servers' sessions."""
@@ -101,26 +114,52 @@ class Stack:
                 pass
         if self.process.poll() is None:
             self.process.wait()
+        # What serve.sh, killed, could not remove.
+        if self.runtime:
+            shutil.rmtree(self.runtime, ignore_errors=True)
 
     def log_text(self):
         self.log.seek(0)
         return self.log.read()
 
 
+def launch(build, extra_args=()):
+    """scripts/serve.sh started on a free port: (process, its log file)."""
+    log = tempfile.TemporaryFile(mode="w+")
+    process = subprocess.Popen(
+        ["bash", SERVE, "--port", str(free_port()), "--build", build, *extra_args],
+        stdout=subprocess.PIPE, stderr=log, stdin=subprocess.DEVNULL, text=True)
+    return process, log
+
+
+def sessions_of(process):
+    """The sessions serve.sh started its servers in."""
+    return {pid for pid, (ppid, session, *_rest) in process_table().items()
+            if ppid == process.pid and session == pid}
+
+
+def _runtime_of(sessions):
+    """The runtime directory of serve.sh, from polygons-web's --workdir."""
+    for pid in sessions:
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+                args = cmdline.read().decode(errors="replace").split("\0")
+        except OSError:
+            continue
+        if "--workdir" in args:
+            return os.path.dirname(args[args.index("--workdir") + 1])
+    return None
+
+
 def start(build, extra_args=(), attempts=3, timeout=30):
     """Starts scripts/serve.sh on a free port (another one when the port was
     taken meanwhile); returns a Stack, or raises RuntimeError with its log."""
     for _ in range(attempts):
-        log = tempfile.TemporaryFile(mode="w+")
-        process = subprocess.Popen(
-            ["bash", SERVE, "--port", str(free_port()), "--build", build, *extra_args],
-            stdout=subprocess.PIPE, stderr=log, stdin=subprocess.DEVNULL, text=True)
+        process, log = launch(build, extra_args)
         line = _first_line(process, timeout)
         found = re.search(r"serving (http://\S+/)", line)
         if found:
-            sessions = {pid for pid, (ppid, session, *_rest) in process_table().items()
-                        if ppid == process.pid and session == pid}
-            return Stack(process, found.group(1), sessions, log)
+            return Stack(process, found.group(1), sessions_of(process), log)
         if process.poll() is None:
             process.kill()
         process.wait()
