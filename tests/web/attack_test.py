@@ -654,7 +654,9 @@ def main():
         check_stop_under_attack(stack, checks, signal.SIGTERM)
     finally:
         stack.kill_leftovers()
-    stack = web_stack.start(args.build, ["--time-limit", str(TIME_LIMIT)])
+    # Started by a caller whose files no one else may read: the servers, as
+    # another user when this is root, still start.
+    stack = web_stack.start(args.build, ["--time-limit", str(TIME_LIMIT)], umask=0o077)
     try:
         check_sigkill_leaves_nothing(stack, checks)
     finally:
