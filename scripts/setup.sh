@@ -8,3 +8,5 @@ apt-get install -y -qq --no-install-recommends \
   clang libclang-rt-dev file chromium chromium-driver python3-selenium wrk procps nginx >/dev/null
 apt-get install -y -qq --no-install-recommends libopenmpi-dev openmpi-bin >/dev/null
 apt-get install -y -qq --no-install-recommends systemd util-linux >/dev/null
+# man, which the install test renders the manual page with.
+apt-get install -y -qq --no-install-recommends man-db >/dev/null

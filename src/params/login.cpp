@@ -23,12 +23,18 @@ bool internet(text::LineSink& out) {
   return false;
 }
 
-void reminder(text::LineSink& out, const std::vector<std::string>& args) {
-  if (args.empty()) return;
-  const std::string arg = text::fixed(args.front(), kTextBufferLength);
-  if (!text::padded_equal(arg, "?")) return;
+bool asks_for_reminder(const std::vector<std::string>& args) {
+  return !args.empty() && text::padded_equal(text::fixed(args.front(), kTextBufferLength), "?");
+}
+
+void write_reminder_lines(text::LineSink& out) {
   text::put(out, text::Line().blanks(1).lit("***").blanks(1).lit("Tying 2 rods: string length distribution"));
   text::put(out, text::Line().blanks(5).lit("Data: ... / ... / .lg(N), iseed, klass / ishow").blanks(1).lit("***"));
+}
+
+void reminder(text::LineSink& out, const std::vector<std::string>& args) {
+  if (!asks_for_reminder(args)) return;
+  write_reminder_lines(out);
   throw text::RunEnded{};
 }
 

@@ -22,8 +22,15 @@ void getenv(std::string_view name, std::string& value);
 // Returns the internet-run flag: true when no user login is known.
 bool internet(text::LineSink& out);
 
-// When the first argument is "?" (trailing blanks ignored), writes the two
-// reminder lines and ends the run with text::RunEnded.
+// Whether the first argument asks for the usage reminder: "?", trailing
+// blanks ignored.
+bool asks_for_reminder(const std::vector<std::string>& args);
+
+// The two lines of the usage reminder.
+void write_reminder_lines(text::LineSink& out);
+
+// When the first argument asks for it, writes the reminder lines and ends
+// the run with text::RunEnded.
 void reminder(text::LineSink& out, const std::vector<std::string>& args);
 
 }  // namespace polygons::params

@@ -16,6 +16,7 @@
 #include "graph/graph_job.hpp"
 #include "params/readat.hpp"
 #include "run/clock.hpp"
+#include "run/command_line.hpp"
 #include "run/engine_policy.hpp"
 #include "run/report.hpp"
 #include "run/results_file.hpp"
@@ -124,8 +125,10 @@ int run_program(const std::vector<std::string>& args, std::istream& in,
   text::FileSink out(stdout, "standard output");
   RunClock clock;
   try {
+    if (answer_options(args, out)) return text::kExitOk;
     timer(clock, out);
     write_banner(out);
+    hint_when_reading_a_terminal(args);
     mainsub(args, in, out, trials);
     timer(clock, out);
   } catch (const text::RunEnded&) {

@@ -38,41 +38,39 @@ void append_number(std::string& text, Number value) {
   text.append(digits, end);
 }
 
-template <typename Number>
-void append_field(std::string& text, std::string_view name, Number value) {
-  text.append(name).push_back('\t');
-  append_number(text, value);
-  text.push_back('\n');
+ResultValues named_values(const params::run_parameters& p, const ResultFigures& figures) {
+  ResultValues values;
+  static_cast<ResultFigures&>(values) = figures;
+  values.sides = p.sides;
+  values.radius = p.radius;
+  values.trials = p.N;
+  values.seed = p.iseed;
+  values.classes = p.klass;
+  values.show = p.ishow;
+  return values;
 }
 
-std::string header_text(const params::run_parameters& p, const ResultFigures& f) {
-  std::string text = "polygons-results\t1\n";
-  append_field(text, "sides", p.sides);
-  append_field(text, "radius", p.radius);
-  append_field(text, "trials", p.N);
-  append_field(text, "seed", p.iseed);
-  append_field(text, "classes", p.klass);
-  append_field(text, "show", p.ishow);
-  append_field(text, "width", f.class_width);
-  append_field(text, "min", f.perim_min);
-  append_field(text, "max", f.perim_max);
-  append_field(text, "average", f.average);
-  append_field(text, "stdev", f.stdev);
-  append_field(text, "mode_x", f.mode_x);
-  append_field(text, "mode_y", f.mode_y);
-  text += "centre\tcount\tdensity\tcumulative\n";
+std::string header_text(const params::run_parameters& p, const ResultFigures& figures) {
+  std::string text(kResultsVersionLine);
+  text.push_back('\n');
+  const ResultValues values = named_values(p, figures);
+  for_each_named_value(values, [&text](std::string_view name, auto value) {
+    text.append(name).push_back('\t');
+    append_number(text, value);
+    text.push_back('\n');
+  });
+  text += class_header_line();
+  text.push_back('\n');
   return text;
 }
 
-void append_class_row(std::string& text, double centre, std::int64_t count, double density,
-                      double cumulative) {
-  append_number(text, centre);
-  text.push_back('\t');
-  append_number(text, count);
-  text.push_back('\t');
-  append_number(text, density);
-  text.push_back('\t');
-  append_number(text, cumulative);
+void append_class_row(std::string& text, const ResultClass& row) {
+  const char* separator = "";
+  for_each_column(row, [&](std::string_view, auto value) {
+    text += separator;
+    append_number(text, value);
+    separator = "\t";
+  });
   text.push_back('\n');
 }
 
@@ -88,7 +86,7 @@ void write_all(std::FILE* file, const std::string& path, const params::run_param
                std::span<const std::int64_t> count, std::span<const double> result_z) {
   std::string text = header_text(p, figures);
   for (std::size_t k = 0; k < static_cast<std::size_t>(p.klass); ++k) {
-    append_class_row(text, centre[k], count[k], result_z[2 * k], result_z[2 * k + 1]);
+    append_class_row(text, {centre[k], count[k], result_z[2 * k], result_z[2 * k + 1]});
     if (text.size() >= kBufferedText) write_text(file, text, path);
   }
   write_text(file, text, path);

@@ -1,12 +1,7 @@
 #pragma once
 // The results file: the figures of a run as tab-separated text for programs
 // (the web service, scripts), written beside the chart when the environment
-// asks for it. Its layout, line by line:
-//   polygons-results 1, then sides, radius, trials, seed, classes, show,
-//   width, min, max, average, stdev, mode_x, mode_y as "name<TAB>value";
-//   the header "centre count density cumulative"; one row per class.
-// Reals are the shortest text that reads back to the same double (nan, inf
-// and -inf when not finite); integers are decimal.
+// asks for it. Its layout is in run/results_layout.hpp.
 
 #include <cstdint>
 #include <span>
@@ -14,6 +9,7 @@
 #include <string_view>
 
 #include "params/run_parameters.hpp"
+#include "run/results_layout.hpp"
 
 namespace polygons::run {
 
@@ -22,17 +18,6 @@ inline constexpr std::string_view kResultsName = "results.tsv";
 
 // Whether the value of POLYGONS_RESULTS (nullptr when unset) asks for the file: "1".
 bool results_file_requested(const char* value);
-
-// The figures of a finished run besides its parameters.
-struct ResultFigures {
-  double class_width = 0.0;
-  double perim_min = 0.0;  // the class range
-  double perim_max = 0.0;
-  double average = 0.0;
-  double stdev = 0.0;
-  double mode_x = 0.0;
-  double mode_y = 0.0;
-};
 
 // Removes a results file an earlier run left in `workdir`, so that a run
 // that fails leaves none that could pass for its own. Call it before any

@@ -5,8 +5,12 @@
 #include <cmath>
 #include <system_error>
 
+#include "sim/exact_moments.hpp"
+
 namespace polygons::web {
 namespace {
+
+static_assert(kMaxSides <= sim::kMaxExactSides, "every run the service takes gets its exact answer");
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -88,6 +92,22 @@ bool real_in_range(std::string_view name, std::string_view text, double low, dou
   return true;
 }
 
+// The shortest text of `value` in `format`, its exponent without a plus
+// sign or leading zeros: 1e6, 1e-6, 2.5.
+std::string with_plain_exponent(double value, std::chars_format format) {
+  char buffer[64];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, format);
+  std::string text(buffer, ec == std::errc() ? end : buffer);
+  const std::size_t e = text.find('e');
+  if (e == std::string::npos) return text;
+  std::size_t at = e + 1;
+  if (text[at] == '+') text.erase(at, 1);
+  if (text[at] == '-') ++at;
+  while (at + 1 < text.size() && text[at] == '0') text.erase(at, 1);
+  if (text.compare(e, std::string::npos, "e0") == 0) text.erase(e);
+  return text;
+}
+
 }  // namespace
 
 std::optional<long long> parse_whole_number(std::string_view text) {
@@ -149,16 +169,22 @@ bool parse_run_request(const submitted_fields& fields, run_request& out, field_e
   run_request request;
   bool ok =
       whole_in_range(kSidesField, *values[0], kMinSides, kMaxSides,
-                     "a whole number from 1 to 10000", request.sides, error) &&
+                     "a whole number from " + range_text(kMinSides, kMaxSides), request.sides,
+                     error) &&
       real_in_range(kRadiusField, *values[1], kMinRadius, kMaxRadius,
-                    "a number from 1e-6 to 1e6 (such as 1 or 2.5)", request.radius, error) &&
+                    "a number from " + range_text(kMinRadius, kMaxRadius) + " (such as 1 or 2.5)",
+                    request.radius, error) &&
       real_in_range(kTrialsField, *values[2], kMinTrials, kMaxTrials,
-                    "a number from 1000 to 1e8 (such as 1e6)", request.trials, error) &&
-      whole_in_range(kSeedField, *values[3], -2147483648LL, 2147483647LL,
-                     "a whole number from -2147483648 to 2147483647 (0 takes a seed from the clock)",
+                    "a number from " + range_text(kMinTrials, kMaxTrials) + " (such as 1e6)",
+                    request.trials, error) &&
+      whole_in_range(kSeedField, *values[3], kMinSeed, kMaxSeed,
+                     "a whole number from " + range_text(kMinSeed, kMaxSeed) +
+                         " (0 takes a seed from the clock)",
                      request.seed, error) &&
-      whole_in_range(kClassesField, *values[4], 0, kMaxClasses,
-                     "a whole number from 0 to 10000 (0 chooses one)", request.classes, error) &&
+      whole_in_range(kClassesField, *values[4], kMinClasses, kMaxClasses,
+                     "a whole number from " + range_text(kMinClasses, kMaxClasses) +
+                         " (0 chooses one)",
+                     request.classes, error) &&
       (!values[5] ||
        whole_in_range(kShowField, *values[5], 0, 1, "0 or 1", request.show, error));
   if (ok) out = request;
@@ -207,6 +233,19 @@ std::string trials_limit_note(std::chrono::seconds time_limit) {
          largest(3) + " trials for 3 sides, " + largest(100) + " for 100, " + largest(1000) +
          " for 1000 and " + largest(10000) + " for 10000 (trials \u00d7 (sides + " +
          std::to_string(kTrialOverheadSides) + ") up to " + std::to_string(budget) + ").";
+}
+
+std::string limit_text(double value) {
+  const bool whole = std::trunc(value) == value && std::fabs(value) < 9e18;
+  std::string shortest = whole ? with_plain_exponent(value, std::chars_format::scientific)
+                               : with_plain_exponent(value, std::chars_format::general);
+  if (!whole) return shortest;
+  std::string digits = std::to_string(static_cast<long long>(value));
+  return std::fabs(value) < 1e5 || digits.size() <= shortest.size() ? digits : shortest;
+}
+
+std::string range_text(double low, double high) {
+  return limit_text(low) + " to " + limit_text(high);
 }
 
 std::string real_text(double value) {

@@ -30,16 +30,29 @@ inline constexpr std::string_view kClassesField = "classes";
 inline constexpr std::string_view kShowField = "show";
 inline constexpr std::string_view kFormatField = "format";  // the API's only
 
-// Limits of the service. The trial limits are those the program applies to
-// runs without a user login; larger values would only be cut down by it.
+// Limits of the service, inclusive. The trial limits are those the program
+// applies to runs without a user login; larger values would only be cut down
+// by it. The checks, their messages and the form's help texts all come from
+// these.
 inline constexpr int kMinSides = 1;
 inline constexpr int kMaxSides = 10000;
 inline constexpr double kMinRadius = 1e-6;
 inline constexpr double kMaxRadius = 1e6;
 inline constexpr double kMinTrials = 1000.0;
 inline constexpr double kMaxTrials = 1e8;
+inline constexpr int kMinSeed = -2147483647 - 1;
+inline constexpr int kMaxSeed = 2147483647;
+inline constexpr int kMinClasses = 0;
 inline constexpr int kMaxClasses = 10000;
 inline constexpr std::size_t kMaxFieldLength = 32;
+
+// A limit as the form and the messages write it: whole numbers below 1e5
+// and those the exponent form would not shorten in full (1000, 2147483647),
+// others in the shortest form, with a plain exponent (1e-6, 1e8, 2.5).
+std::string limit_text(double value);
+
+// "<low> to <high>" in limit_text.
+std::string range_text(double low, double high);
 
 // A refused field: its name and a message for the visitor that names it.
 struct field_error {

@@ -16,12 +16,18 @@ namespace {
 namespace fs = std::filesystem;
 using polygons::web::service_options;
 
+// The program beside this one; the template where the installation puts it
+// relative to this program, or, for a program in the build tree, the source
+// tree's.
 service_options default_options() {
   service_options options;
   std::error_code ec;
   fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  options.program = (ec ? fs::path(".") : self.parent_path()) / "polygons";
-  options.template_path = POLYGONS_WEB_DEFAULT_TEMPLATE;
+  const fs::path self_dir = ec ? fs::path(".") : self.parent_path();
+  options.program = self_dir / "polygons";
+  const fs::path installed = (self_dir / POLYGONS_WEB_INSTALLED_TEMPLATE).lexically_normal();
+  options.template_path =
+      fs::exists(installed, ec) ? installed : fs::path(POLYGONS_WEB_SOURCE_TEMPLATE);
   return options;
 }
 

@@ -35,20 +35,27 @@ struct field_view {
   std::string_view name;
   std::string_view label;
   std::string_view input_mode;
-  std::string_view help;
+  std::string help;
 };
 
-constexpr field_view kTextFields[] = {
-    {kSidesField, "Sides", "numeric", "Number of corners of each polygon, 1 to 10000."},
-    {kRadiusField, "Radius", "decimal", "Radius of the circle, 1e-6 to 1e6."},
-    {kTrialsField, "Number of trials", "decimal",
-     "How many random polygons to draw, 1000 to 1e8; more trials take longer."},
-    {kSeedField, "Seed", "numeric",
-     "Start of the random sequence: the same seed gives the same result; 0 takes one from the "
-     "clock."},
-    {kClassesField, "Classes", "numeric",
-     "Number of histogram classes, up to 10000; 0 chooses one from the number of trials."},
-};
+// The help under each field states the limits the checks apply.
+std::vector<field_view> text_fields() {
+  return {
+      {kSidesField, "Sides", "numeric",
+       "Number of corners of each polygon, " + range_text(kMinSides, kMaxSides) + "."},
+      {kRadiusField, "Radius", "decimal",
+       "Radius of the circle, " + range_text(kMinRadius, kMaxRadius) + "."},
+      {kTrialsField, "Number of trials", "decimal",
+       "How many random polygons to draw, " + range_text(kMinTrials, kMaxTrials) +
+           "; more trials take longer."},
+      {kSeedField, "Seed", "numeric",
+       "Start of the random sequence, " + range_text(kMinSeed, kMaxSeed) +
+           ": the same seed gives the same result; 0 takes one from the clock."},
+      {kClassesField, "Classes", "numeric",
+       "Number of histogram classes, " + range_text(kMinClasses, kMaxClasses) +
+           "; 0 chooses one from the number of trials."},
+  };
+}
 
 const std::string& value_of(const form_values& form, std::string_view name) {
   if (name == kSidesField) return form.sides;
@@ -62,9 +69,9 @@ const std::string& value_of(const form_values& form, std::string_view name) {
 void append_form(std::string& html, const page_content& content) {
   const form_values& form = content.form;
   html += "<form method=\"post\" action=\"/run\">\n";
-  for (const field_view& field : kTextFields) {
+  for (const field_view& field : text_fields()) {
     std::string name(field.name);
-    std::string help(field.help);
+    std::string help = html_escape(field.help);
     if (field.name == kTrialsField && !content.trials_limit.empty()) {
       help += " <span id=\"trials-limit\">" + html_escape(content.trials_limit) + "</span>";
     }

@@ -3,10 +3,10 @@
 #include <charconv>
 #include <limits>
 
+#include "web/fields.hpp"
+
 namespace polygons::web {
 namespace {
-
-constexpr std::int32_t kMaxSidesOrClasses = 10000;
 
 // The file's lines, each without its newline; the last one must end in one.
 class line_reader {
@@ -76,11 +76,15 @@ struct results_parser {
   bool class_row(result_class& row) {
     std::string_view line;
     if (!lines.next(line)) return fail("the file ends before its last class");
-    std::vector<std::string_view> fields = split_tabs(line);
-    if (fields.size() != 4 || !read_number(fields[0], row.centre) ||
-        !read_number(fields[1], row.count) || !read_number(fields[2], row.density) ||
-        !read_number(fields[3], row.cumulative)) {
-      return fail("expected a class: centre, count, density and cumulative");
+    const std::vector<std::string_view> fields = split_tabs(line);
+    std::size_t column = 0;
+    bool ok = true;
+    run::for_each_column(row, [&](std::string_view, auto& value) {
+      ok = ok && column < fields.size() && read_number(fields[column], value);
+      ++column;
+    });
+    if (!ok || column != fields.size()) {
+      return fail("expected a class: " + run::column_names(", ") + ", tab-separated");
     }
     return row.count >= 0 || fail("a negative count");
   }
@@ -95,18 +99,15 @@ bool in_range(std::int64_t value, std::int64_t low, std::int64_t high) {
 bool parse_results(std::string_view text, run_results& out, std::string& error) {
   results_parser p{line_reader(text), error};
   run_results r;
-  bool ok = p.exact_line("polygons-results\t1") && p.value("sides", r.sides) &&
-            p.value("radius", r.radius) && p.value("trials", r.trials) &&
-            p.value("seed", r.seed) && p.value("classes", r.classes) &&
-            p.value("show", r.show) && p.value("width", r.width) && p.value("min", r.min) &&
-            p.value("max", r.max) && p.value("average", r.average) && p.value("stdev", r.stdev) &&
-            p.value("mode_x", r.mode_x) && p.value("mode_y", r.mode_y);
+  bool ok = p.exact_line(run::kResultsVersionLine);
+  run::for_each_named_value(r, [&](std::string_view name, auto& value) {
+    ok = ok && p.value(name, value);
+  });
   if (!ok) return false;
-  if (!in_range(r.sides, 1, kMaxSidesOrClasses) || !in_range(r.classes, 1, kMaxSidesOrClasses) ||
-      r.trials < 1) {
+  if (!in_range(r.sides, 1, kMaxSides) || !in_range(r.classes, 1, kMaxClasses) || r.trials < 1) {
     return p.fail("sides, classes or trials out of range");
   }
-  if (!p.exact_line("centre\tcount\tdensity\tcumulative")) return false;
+  if (!p.exact_line(run::class_header_line())) return false;
   r.rows.resize(static_cast<std::size_t>(r.classes));
   std::int64_t total = 0;
   for (result_class& row : r.rows) {

@@ -300,12 +300,15 @@ TEST_F(Faults, ExtremeValuesThatTheRunAcceptsComplete) {
   }
 }
 
+// Only a radius of 0 or one that is not finite is refused: a negative radius
+// runs to the end, its perimeters those of the positive radius, negated.
 TEST_F(Faults, NegativeRadiusEndsInOrder) {
   run_result result = run_polygons(request(with(&parameter_lines::radius, "-1").text() + kTemplate));
-  expect_clean_end(result);
-  if (result.status != 0) {
-    expect_fatal(result, kBadInput, "radius");
-  }
+  expect_complete_run(result);
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(contains(result.out, " Extreme values,    0.000      -5.196    | 0, 2 n R SIN(Pi/n)\n"
+                                   " Average, stdev,   -3.853       1.036    |\n"))
+      << result.out;
 }
 
 TEST_F(Faults, ArraysTooLargeForMemoryEndWithMessage) {

@@ -4,12 +4,14 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "support/files.hpp"
 
@@ -90,6 +92,28 @@ std::string program_for(const run_request& request, const fs::path& streams) {
   return copy.string();
 }
 
+// A pseudo-terminal whose other side holds `input`: the master and the
+// terminal's descriptor, or -1s when it cannot be made.
+std::pair<int, int> terminal_holding(const std::string& input) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0) return {-1, -1};
+  const char* name = grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
+  const int terminal = name != nullptr ? open(name, O_RDWR | O_NOCTTY) : -1;
+  termios modes{};
+  if (terminal < 0 || tcgetattr(terminal, &modes) != 0) {
+    close(master);
+    return {-1, -1};
+  }
+  modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  tcsetattr(terminal, TCSANOW, &modes);
+  if (write(master, input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+    close(terminal);
+    close(master);
+    return {-1, -1};
+  }
+  return {master, terminal};
+}
+
 }  // namespace
 
 run_result run_polygons(const run_request& request) {
@@ -107,6 +131,8 @@ run_result run_polygons(const run_request& request) {
   int in_fd = -1;
   if (request.in == input_source::file) in_fd = open(input_file.c_str(), O_RDONLY);
   if (request.in == input_source::directory) in_fd = open("/", O_RDONLY | O_DIRECTORY);
+  int terminal_master = -1;
+  if (request.in == input_source::terminal) std::tie(terminal_master, in_fd) = terminal_holding(request.input);
   const int out_fd = output_descriptor(request.out, out_file);
   const int err_fd = output_descriptor(request.err, err_file);
 
@@ -165,8 +191,12 @@ run_result run_polygons(const run_request& request) {
     // The child shared this descriptor's offset: reading on shows what the
     // program left of its input.
     if (request.in == input_source::file) result.input_left = rest_of(in_fd);
+    if (request.in == input_source::terminal && fcntl(in_fd, F_SETFL, O_NONBLOCK) == 0) {
+      result.input_left = rest_of(in_fd);
+    }
     close(in_fd);
   }
+  if (terminal_master >= 0) close(terminal_master);
   return result;
 }
 

@@ -22,6 +22,8 @@ enum class input_source {
   file,       // the `input` text
   directory,  // a directory opened for reading: every read fails
   closed,     // no standard input at all
+  terminal,   // a pseudo-terminal, without echo, holding the `input` text;
+              // "\x04" in it ends the input as Ctrl-D does
 };
 
 struct run_request {

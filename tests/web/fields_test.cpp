@@ -96,6 +96,8 @@ TEST(RunRequestFields, RefusesBadValuesNamingTheField) {
       {"radius", "-1", "negative"},
       {"radius", "1e-7", "below the range"},
       {"radius", "1e7", "above the range"},
+      {"radius", "1000000.001", "just above the range"},
+      {"radius", "0.000000999", "just below the range"},
       {"radius", "nan", "not a number"},
       {"radius", "inf", "infinite"},
       {"radius", "1e999", "overflows to infinity"},

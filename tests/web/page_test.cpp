@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+
 namespace polygons::web {
 namespace {
 
@@ -26,6 +30,53 @@ TEST(Page, EmptyFormLabelsEveryFieldAndFitsAPhone) {
   EXPECT_FALSE(contains(html, "<script"));
   EXPECT_FALSE(contains(html, "id=\"report\""));
   EXPECT_FALSE(contains(html, "<img"));
+}
+
+// The help under a field names its range; the checks take both ends and
+// refuse what lies just beyond them.
+TEST(Page, ShowsTheLimitsTheChecksEnforce) {
+  const std::string html = render_page({});
+  struct limit_case {
+    std::string field;
+    bool whole;
+  };
+  const limit_case cases[] = {
+      {"sides", true}, {"radius", false}, {"trials", false}, {"seed", true}, {"classes", true},
+  };
+  auto accepts = [](const std::string& field, const std::string& text) {
+    submitted_fields fields = {{"sides", "3"}, {"radius", "1"}, {"trials", "1e6"},
+                               {"seed", "1"},  {"classes", "0"}};
+    for (auto& [name, value] : fields) {
+      if (name == field) value = text;
+    }
+    run_request request;
+    field_error error;
+    return parse_run_request(fields, request, error);
+  };
+  auto number_text = [](double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return std::string(text);
+  };
+  for (const limit_case& c : cases) {
+    SCOPED_TRACE(c.field);
+    const std::size_t input = html.find("id=\"" + c.field + "\" name=");
+    ASSERT_NE(input, std::string::npos);
+    const std::size_t help = html.find("<small>", input);
+    const std::string help_text = html.substr(help, html.find("</small>", help) - help);
+    std::smatch range;
+    ASSERT_TRUE(std::regex_search(help_text, range, std::regex("(-?[0-9](?:[0-9.e-]*[0-9])?) to (-?[0-9](?:[0-9.e-]*[0-9])?)")))
+        << help_text;
+    const std::string low = range[1], high = range[2];
+    EXPECT_TRUE(accepts(c.field, low)) << low;
+    EXPECT_TRUE(accepts(c.field, high)) << high;
+    const double low_value = std::strtod(low.c_str(), nullptr);
+    const double high_value = std::strtod(high.c_str(), nullptr);
+    const std::string below = c.whole ? number_text(low_value - 1) : number_text(low_value * (1 - 1e-9));
+    const std::string above = c.whole ? number_text(high_value + 1) : number_text(high_value * (1 + 1e-9));
+    EXPECT_FALSE(accepts(c.field, below)) << below;
+    EXPECT_FALSE(accepts(c.field, above)) << above;
+  }
 }
 
 TEST(Page, ShowsSubmittedTextAndReportEscaped) {

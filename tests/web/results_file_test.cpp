@@ -3,6 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "params/run_parameters.hpp"
+#include "run/results_file.hpp"
+#include "support/files.hpp"
 
 namespace polygons::web {
 namespace {
@@ -34,6 +41,46 @@ TEST(ResultsFile, ReadsEveryFigureAndClassExactly) {
   EXPECT_EQ(r.rows[1].count, 750);
   EXPECT_EQ(r.rows[1].density, 0.3);
   EXPECT_EQ(r.rows[1].cumulative, 1.0);
+}
+
+// The program's own writer and the service's parser, joined: every value
+// comes back as the same number, awkward doubles included.
+TEST(ResultsFile, ReadsBackWhatTheProgramWrites) {
+  const params::run_parameters p{7, -2.5, 123456, -3, 3, 1};
+  const double third = 1.0 / 3.0;
+  const run::ResultFigures figures{third, 0.0, -17.5, 5e-324, 1e300, -0.0,
+                                   std::numeric_limits<double>::quiet_NaN()};
+  const std::vector<double> centre{0.1, 0.2, 0.30000000000000004};
+  const std::vector<std::int64_t> count{100000, 23456, 0};
+  const std::vector<double> result_z{third, 0.0, 2.0 / 3.0, third,
+                                     -std::numeric_limits<double>::infinity(), 1.0};
+  testing::scratch_dir dir("results-file");
+  const std::string workdir = dir.path().string() + "/";
+  run::write_results_file(workdir, p, figures, centre, count, result_z);
+
+  run_results r;
+  std::string error;
+  ASSERT_TRUE(parse_results(testing::read_file(dir.path() / run::kResultsName), r, error)) << error;
+  EXPECT_EQ(r.sides, 7);
+  EXPECT_EQ(r.radius, -2.5);
+  EXPECT_EQ(r.trials, 123456);
+  EXPECT_EQ(r.seed, -3);
+  EXPECT_EQ(r.classes, 3);
+  EXPECT_EQ(r.show, 1);
+  EXPECT_EQ(r.width, third);
+  EXPECT_EQ(r.min, 0.0);
+  EXPECT_EQ(r.max, -17.5);
+  EXPECT_EQ(r.average, 5e-324);
+  EXPECT_EQ(r.stdev, 1e300);
+  EXPECT_TRUE(r.mode_x == 0.0 && std::signbit(r.mode_x));
+  EXPECT_TRUE(std::isnan(r.mode_y));
+  ASSERT_EQ(r.rows.size(), 3u);
+  for (std::size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(r.rows[k].centre, centre[k]) << k;
+    EXPECT_EQ(r.rows[k].count, count[k]) << k;
+    EXPECT_EQ(r.rows[k].density, result_z[2 * k]) << k;
+    EXPECT_EQ(r.rows[k].cumulative, result_z[2 * k + 1]) << k;
+  }
 }
 
 // Each case differs from a valid file in one way.

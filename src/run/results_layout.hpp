@@ -1,0 +1,93 @@
+#pragma once
+// The layout of the results file, defined once for the program that writes
+// it (run/results_file.hpp) and the web service that reads it back
+// (web/results_file.hpp). Line by line:
+//   the version line "polygons-results<TAB>1";
+//   one "name<TAB>value" line for each named value, in the order of
+//   for_each_named_value;
+//   the class header, the class columns' names joined by tabs;
+//   one line for each class, its columns in the order of for_each_column.
+// Reals are the shortest text that reads back to the same double (nan, inf
+// and -inf when not finite); integers are decimal.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace polygons::run {
+
+inline constexpr std::string_view kResultsVersionLine = "polygons-results\t1";
+
+// The figures of a finished run besides its parameters.
+struct ResultFigures {
+  double width = 0.0;  // of a class
+  double min = 0.0;    // the class range
+  double max = 0.0;
+  double average = 0.0;
+  double stdev = 0.0;
+  double mode_x = 0.0;
+  double mode_y = 0.0;
+};
+
+// The named values of the file: the parameters as used, and the figures.
+struct ResultValues : ResultFigures {
+  std::int32_t sides = 0;
+  double radius = 0.0;
+  std::int64_t trials = 0;  // after the limits
+  std::int32_t seed = 0;    // as reported
+  std::int32_t classes = 0;
+  std::int32_t show = 0;
+};
+
+// One class of the histogram.
+struct ResultClass {
+  double centre = 0.0;
+  std::int64_t count = 0;
+  double density = 0.0;
+  double cumulative = 0.0;
+};
+
+// Calls visit(name, member) for each named value of `values` (a
+// ResultValues, const or not), in the file's order.
+template <typename Values, typename Visit>
+void for_each_named_value(Values& values, Visit&& visit) {
+  visit("sides", values.sides);
+  visit("radius", values.radius);
+  visit("trials", values.trials);
+  visit("seed", values.seed);
+  visit("classes", values.classes);
+  visit("show", values.show);
+  visit("width", values.width);
+  visit("min", values.min);
+  visit("max", values.max);
+  visit("average", values.average);
+  visit("stdev", values.stdev);
+  visit("mode_x", values.mode_x);
+  visit("mode_y", values.mode_y);
+}
+
+// Calls visit(name, member) for each column of `row` (a ResultClass, const
+// or not), in the file's order.
+template <typename Row, typename Visit>
+void for_each_column(Row& row, Visit&& visit) {
+  visit("centre", row.centre);
+  visit("count", row.count);
+  visit("density", row.density);
+  visit("cumulative", row.cumulative);
+}
+
+// The class columns' names joined by `separator`.
+inline std::string column_names(std::string_view separator) {
+  std::string names;
+  const ResultClass names_only;
+  for_each_column(names_only, [&](std::string_view name, const auto&) {
+    if (!names.empty()) names.append(separator);
+    names.append(name);
+  });
+  return names;
+}
+
+// The line above the classes.
+inline std::string class_header_line() { return column_names("\t"); }
+
+}  // namespace polygons::run
