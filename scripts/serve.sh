@@ -15,6 +15,9 @@
 # unprivileged user (--user, default nobody) that owns the run directories;
 # nginx keeps only the right to listen on a port below 1024.
 set -u
+# The servers may run as another user than this script: what it writes
+# for them (nginx's configuration) must be readable whatever the caller's umask.
+umask 022
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 usage() {

@@ -41,13 +41,14 @@ bool comes_from_own_site(const httplib::Request& req) {
 }
 
 // Another site's page may link to a run, a top-level navigation the visitor
-// chose, but may not embed, fetch or post one: every visitor's browser would
-// start a run. Browsers say so in the fetch metadata; requests without it
-// (scripts, older browsers) are not concerned.
+// chose, but may not embed, fetch, post or prefetch one (a prefetch or
+// prerender is a navigation no visitor chose yet): every visitor's browser
+// would start a run. Browsers say so in the fetch metadata; requests without
+// it (scripts, older browsers) are not concerned.
 bool is_cross_site_subresource(const httplib::Request& req) {
   if (req.get_header_value("Sec-Fetch-Site") != "cross-site") return false;
   return req.method != "GET" || req.get_header_value("Sec-Fetch-Mode") != "navigate" ||
-         req.get_header_value("Sec-Fetch-Dest") != "document";
+         req.get_header_value("Sec-Fetch-Dest") != "document" || req.has_header("Sec-Purpose");
 }
 
 }  // namespace

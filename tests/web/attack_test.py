@@ -8,7 +8,7 @@ another's, a classroom behind one address served in full, a flood of the
 most expensive runs from a few addresses that locks out neither newcomers nor
 a class, queued runs whose clients hang up, no process of the stack running
 as root, a stop within 2 s under attack, and serve.sh's own death, or that of
-a server while it starts.
+a server while it starts; and whom nginx's per-address limits count for.
 
 Run through tests/web/attack_test.sh; --long is the version run by hand.
 """
@@ -18,7 +18,9 @@ import asyncio
 import concurrent.futures
 import gzip
 import http.client
+import ipaddress
 import os
+import random
 import re
 import resource
 import select
@@ -28,6 +30,7 @@ import socket
 import statistics
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -493,6 +496,63 @@ def check_nothing_runs_as_root(stack, checks):
                   f"uid {os.getuid()}: {owners})")
 
 
+# --- who nginx's limits count for -------------------------------------------
+
+CONFIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "deploy",
+                      "nginx.conf.in")
+
+
+def client_keys(addresses):
+    """The client nginx's limits count each address for, by the map of
+    deploy/nginx.conf.in in an nginx of its own that takes the address from a
+    header."""
+    with open(CONFIG) as config:
+        block = re.search(r"^    map \$remote_addr \$client \{.*?^    \}$", config.read(),
+                          re.M | re.S).group(0)
+    port = web_stack.free_port()
+    with tempfile.TemporaryDirectory() as runtime:
+        temp = " ".join(f"{kind}_temp_path {runtime}/{kind};"
+                        for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+        with open(f"{runtime}/nginx.conf", "w") as conf:
+            conf.write(f"daemon off; pid {runtime}/nginx.pid; error_log stderr error; events {{}}\n"
+                       f"http {{ {temp} access_log off;\n{block}\n"
+                       f"server {{ listen 127.0.0.1:{port}; set_real_ip_from 127.0.0.1; "
+                       f"real_ip_header X-Address; location / {{ return 200 $client; }} }} }}\n")
+        nginx = subprocess.Popen([shutil.which("nginx") or "/usr/sbin/nginx", "-p", runtime + "/",
+                                  "-c", f"{runtime}/nginx.conf", "-e", "stderr"])
+        try:
+            for _ in range(100):
+                if os.path.exists(f"{runtime}/nginx.pid"):
+                    break
+                time.sleep(0.05)
+            return [request(port, "/", headers={"X-Address": address})[2].decode()
+                    for address in addresses]
+        finally:
+            nginx.terminate()
+            nginx.wait()
+
+
+def check_client_keys(checks):
+    """An IPv6 address counts by its /64 whatever zeros its text leaves out."""
+    rng = random.Random(1)
+    prefixes = ["2001:db8:1:2", "2001:db8:1:0", "2001:db8:0:0", "2001:0:0:5", "2001:0:0:0",
+                "0:0:5:6", "0:0:0:6", "0:0:0:0", "fe80:0:0:0"]
+    hosts = ["0:0:0:0", "0:0:0:1", "1:0:0:0", "1:2:3:4", "0:0:1:2"] + [
+        ":".join(rng.choice(["0", "0", "%x" % rng.randrange(1 << 16)]) for _ in range(4))
+        for _ in range(6)]
+    addresses = [str(ipaddress.ip_address(f"{prefix}:{host}")) for prefix in prefixes
+                 for host in hosts] + ["127.0.0.5", "::ffff:1.2.3.4"]
+    expected = [":".join("%x" % int(group, 16) for group in
+                         ipaddress.ip_address(address).exploded.split(":")[:4])
+                if ":" in address and "." not in address else address for address in addresses]
+    got = client_keys(addresses)
+    wrong = [(a, g, e) for a, g, e in zip(addresses, got, expected) if g != e]
+    with open(CONFIG) as config:
+        zones = re.findall(r"^\s*limit_\w+_zone (\S+)", config.read(), re.M)
+    checks.expect(zones and set(zones) == {"$client"} and not wrong, f"nginx's limits ({zones}) count an IPv4 address as itself and an IPv6 address "
+                  f"by its /64, {len(addresses)} addresses (wrong: {wrong[:5]})")
+
+
 # --- stopping -------------------------------------------------------------
 
 def check_sigkill_leaves_nothing(stack, checks):
@@ -570,6 +630,7 @@ def main():
 
     checks = Checks()
     started = time.monotonic()
+    check_client_keys(checks)
     stack = web_stack.start(args.build, ["--time-limit", str(TIME_LIMIT)])
     try:
         check_slow_headers(stack, checks, connections, seconds, wrk_seconds)
@@ -593,7 +654,9 @@ def main():
         check_stop_under_attack(stack, checks, signal.SIGTERM)
     finally:
         stack.kill_leftovers()
-    stack = web_stack.start(args.build, ["--time-limit", str(TIME_LIMIT)])
+    # Started by a caller whose files no one else may read: the servers, as
+    # another user when this is root, still start.
+    stack = web_stack.start(args.build, ["--time-limit", str(TIME_LIMIT)], umask=0o077)
     try:
         check_sigkill_leaves_nothing(stack, checks)
     finally:

@@ -700,6 +700,10 @@ TEST_F(Service, RefusesRequestsNoRouteMayTakeAndDropsTheConnection) {
       {"GET /run?" + form + " HTTP/1.1\r\n" + host + cross_site + "navigate\r\n" +
            "Sec-Fetch-Dest: iframe\r\n\r\n",
        "HTTP/1.1 403 ", ""},
+      // Its prerender of a linked run, before any visitor follows the link.
+      {"GET /run?" + form + " HTTP/1.1\r\n" + host + cross_site + "navigate\r\n" +
+           "Sec-Fetch-Dest: document\r\nSec-Purpose: prefetch;prerender\r\n\r\n",
+       "HTTP/1.1 403 ", ""},
       {"GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n" + smuggled, "HTTP/1.1 421 ", ""},
       {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 421 ", ""},
       {post("/run", host + "Content-Length: 0\r\n", form + smuggled), "HTTP/1.1 400 ", ""},

@@ -123,12 +123,13 @@ class Stack:
         return self.log.read()
 
 
-def launch(build, extra_args=()):
-    """scripts/serve.sh started on a free port: (process, its log file)."""
+def launch(build, extra_args=(), umask=-1):
+    """scripts/serve.sh started on a free port (with `umask` when given):
+    (process, its log file)."""
     log = tempfile.TemporaryFile(mode="w+")
     process = subprocess.Popen(
         ["bash", SERVE, "--port", str(free_port()), "--build", build, *extra_args],
-        stdout=subprocess.PIPE, stderr=log, stdin=subprocess.DEVNULL, text=True)
+        stdout=subprocess.PIPE, stderr=log, stdin=subprocess.DEVNULL, text=True, umask=umask)
     return process, log
 
 
@@ -151,11 +152,11 @@ def _runtime_of(sessions):
     return None
 
 
-def start(build, extra_args=(), attempts=3, timeout=30):
+def start(build, extra_args=(), attempts=3, timeout=30, umask=-1):
     """Starts scripts/serve.sh on a free port (another one when the port was
     taken meanwhile); returns a Stack, or raises RuntimeError with its log."""
     for _ in range(attempts):
-        process, log = launch(build, extra_args)
+        process, log = launch(build, extra_args, umask)
         line = _first_line(process, timeout)
         found = re.search(r"serving (http://\S+/)", line)
         if found:
