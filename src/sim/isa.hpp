@@ -19,7 +19,13 @@
 #define POLYGONS_TARGET_AVX2 __attribute__((target("avx2")))
 // Without the preference, the compiler keeps to half-width vectors, and with
 // only avx512f, to the sixteen registers of AVX2.
+// clang takes the width as an attribute of its own, and ignores a target
+// string that holds it.
+#if defined(__clang__)
+#define POLYGONS_TARGET_AVX512 __attribute__((target("avx512f"), min_vector_width(512)))
+#else
 #define POLYGONS_TARGET_AVX512 __attribute__((target("avx512f,prefer-vector-width=512")))
+#endif
 
 // A kernel file puts each set's version of its kernels in a namespace named
 // after the set, written once as a macro define(set, target attribute) and
