@@ -137,10 +137,10 @@ std::vector<ChunkStats> run_share(const TrialRun& trial_run, const EngineOptions
 
 TrialResults merge_shares(const TrialRun& run, const std::vector<ChunkStats>& chunks,
                           std::vector<std::int64_t>& class_count, SeedState& rng) {
+  const RunSetup setup = run_setup(run, EngineOptions{});
   fold_overflow(class_count);
-  advance(rng, static_cast<std::uint64_t>(std::max<std::int64_t>(run.N, 1)) *
-                   static_cast<std::uint64_t>(std::max<std::int32_t>(run.n, 1)));
-  return merged(chunks, class_width_of(run.k1st, run.klass, run.perim_min, run.perim_max));
+  advance(rng, static_cast<std::uint64_t>(setup.trials) * setup.n);
+  return merged(chunks, setup.class_width);
 }
 
 TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k1st,
