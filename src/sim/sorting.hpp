@@ -27,9 +27,17 @@ struct Comparator {
   std::uint16_t high;
 };
 
-// A network that sorts n values (Batcher's odd-even merge sort, of the next
-// power of two, without the steps that reach past n), for n <= kLanesMax.
-std::vector<Comparator> sorting_network(std::size_t n);
+// Rows a tile of the network holds: the trials of a group, one tile of their
+// rows at a time, stay in the first-level cache.
+inline constexpr std::size_t kTileRows = 256;
+
+// A network that sorts n values, n <= kLanesMax. Up to `tile` values (a
+// power of two), Batcher's odd-even merge sort of the next power of two,
+// without the steps that reach past n. Beyond, each tile of `tile` values is
+// sorted so, then the sorted runs are merged pairwise by bitonic merges
+// whose steps within a tile are done tile by tile: the network touches the
+// values of a tile many times, and those outside it only a few.
+std::vector<Comparator> sorting_network(std::size_t n, std::size_t tile = kTileRows);
 
 // At least the bytes of sorting_network(n).
 double sorting_network_bytes(std::size_t n);
