@@ -50,12 +50,13 @@ POLYGONS_INLINE void sums_of_sorted_rows(const std::int32_t* rows, std::size_t n
   }
 }
 
+template <std::size_t Width>
 POLYGONS_INLINE void sides_in_lanes_body(std::int32_t* z, std::size_t n, std::size_t groups,
                                          std::span<const Comparator> network, double scale,
                                          double pi, double* sums) {
   for (std::size_t g = 0; g < groups; ++g) {
     std::int32_t* rows = z + g * n * kDrawLanes;
-    sort_lanes<kDrawLanes>(rows, network);
+    sort_lanes<kDrawLanes, Width>(rows, network);
     sums_of_sorted_rows<kDrawLanes>(rows, n, scale, pi, sums + g * kDrawLanes);
   }
 }
@@ -86,6 +87,18 @@ POLYGONS_INLINE double sides_of_sorted_body(const std::int32_t* z, std::size_t n
   return sum;
 }
 
+// The int32 values of a vector register of each set, which the sorting
+// network's block steps take at a time.
+namespace generic {
+constexpr std::size_t kVectorInts = 4;
+}
+namespace avx2 {
+constexpr std::size_t kVectorInts = 8;
+}
+namespace avx512 {
+constexpr std::size_t kVectorInts = 16;
+}
+
 // The kernels of one instruction set: thin functions compiled for that set
 // around the bodies above.
 #define POLYGONS_SIDES_FOR(isa, target)                                                        \
@@ -93,7 +106,7 @@ POLYGONS_INLINE double sides_of_sorted_body(const std::int32_t* z, std::size_t n
   target void sides_in_lanes(std::int32_t* z, std::size_t n, std::size_t groups,               \
                              std::span<const Comparator> network, double scale, double pi,     \
                              double* sums) {                                                   \
-    sides_in_lanes_body(z, n, groups, network, scale, pi, sums);                               \
+    sides_in_lanes_body<kVectorInts>(z, n, groups, network, scale, pi, sums);                               \
   }                                                                                            \
   target double sides_of_sorted(const std::int32_t* z, std::size_t n, double scale, double pi) { \
     return sides_of_sorted_body(z, n, scale, pi);                                              \

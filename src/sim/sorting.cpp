@@ -28,10 +28,6 @@ void finish_buckets(std::int32_t* z, std::size_t n) {
   z[n - 1] = high;
 }
 
-}  // namespace
-
-namespace {
-
 std::size_t power_of_two_from(std::size_t n) {
   std::size_t size = 1;
   while (size < n) size *= 2;
@@ -42,7 +38,8 @@ void add_step(std::vector<Comparator>& network, std::size_t low, std::size_t hig
   network.push_back({static_cast<std::uint16_t>(low), static_cast<std::uint16_t>(high)});
 }
 
-// Batcher's network for the n values from `first` on.
+// Batcher's odd-even merge sort of the n values from `first` on: that of the
+// next power of two, without the steps that reach past n.
 void add_odd_even_merge_sort(std::vector<Comparator>& network, std::size_t first,
                              std::size_t n) {
   const std::size_t size = power_of_two_from(n);
@@ -67,62 +64,83 @@ void add_half_cleaner(std::vector<Comparator>& network, std::size_t first, std::
   }
 }
 
-// Merges the ascending runs of p values into ascending runs of 2p, values
-// past n standing for +infinity (steps that reach them would change
-// nothing). The first step sets each value of a pair of runs against its
-// mirror image, which leaves two bitonic halves, each sorted by
-// half-cleaners.
-void add_bitonic_merges(std::vector<Comparator>& network, std::size_t n, std::size_t p,
-                        std::size_t tile) {
-  for (std::size_t block = 0; block < n; block += 2 * p) {
+// The half-cleaners of distance k down to 1 over the values from `first` to
+// `last`; those of distance kBlockRows / 2 down, for whole blocks, as one
+// block step each.
+void add_half_cleaners(std::vector<Comparator>& network, std::size_t first, std::size_t last,
+                       std::size_t k) {
+  for (; k >= kBlockRows; k /= 2) add_half_cleaner(network, first, last, k);
+  if (k == 0) return;
+  std::size_t block = first;
+  if (k == kBlockRows / 2) {
+    for (; block + kBlockRows <= last; block += kBlockRows) {
+      network.push_back({static_cast<std::uint16_t>(block), kCleanBlock});
+    }
+  }
+  for (; k >= 1; k /= 2) add_half_cleaner(network, block, last, k);
+}
+
+// The first step of a bitonic merge of the ascending runs of p values from
+// `first` to `last`, pairwise into runs of 2p: each value of a pair of runs
+// against its mirror image, which leaves two bitonic halves, each sorted by
+// half-cleaners. Values past `last` stand for +infinity: steps that reach
+// them would change nothing.
+void add_mirror_step(std::vector<Comparator>& network, std::size_t first, std::size_t last,
+                     std::size_t p) {
+  for (std::size_t block = first; block < last; block += 2 * p) {
     for (std::size_t i = 0; i < p; ++i) {
-      if (block + 2 * p - 1 - i < n) add_step(network, block + i, block + 2 * p - 1 - i);
+      if (block + 2 * p - 1 - i < last) add_step(network, block + i, block + 2 * p - 1 - i);
     }
   }
-  std::size_t k = p / 2;
-  for (; k >= tile; k /= 2) add_half_cleaner(network, 0, n, k);
-  for (std::size_t first = 0; first < n; first += tile) {
-    for (std::size_t step = k; step >= 1; step /= 2) {
-      add_half_cleaner(network, first, std::min(first + tile, n), step);
-    }
+}
+
+// Runs of kBlockRows values: whole blocks sorted in registers, the rest by
+// Batcher's network.
+void add_sorted_blocks(std::vector<Comparator>& network, std::size_t n) {
+  const std::size_t whole_blocks = n / kBlockRows * kBlockRows;
+  for (std::size_t block = 0; block < whole_blocks; block += kBlockRows) {
+    network.push_back({static_cast<std::uint16_t>(block), kSortBlock});
   }
+  add_odd_even_merge_sort(network, whole_blocks, n - whole_blocks);
 }
 
 }  // namespace
 
 std::vector<Comparator> sorting_network(std::size_t n, std::size_t tile) {
   std::vector<Comparator> network;
-  if (n <= tile) {
-    add_odd_even_merge_sort(network, 0, n);
-    return network;
-  }
+  add_sorted_blocks(network, n);
+  // Merges of runs shorter than a tile, tile by tile, the values of each
+  // staying in the first-level cache.
   for (std::size_t first = 0; first < n; first += tile) {
-    add_odd_even_merge_sort(network, first, std::min(tile, n - first));
+    const std::size_t last = std::min(first + tile, n);
+    for (std::size_t p = kBlockRows; p < last - first; p *= 2) {
+      add_mirror_step(network, first, last, p);
+      add_half_cleaners(network, first, last, p / 2);
+    }
   }
-  for (std::size_t p = tile; p < n; p *= 2) add_bitonic_merges(network, n, p, tile);
+  // Longer runs: the long steps over all values, then the short ones tile by
+  // tile.
+  for (std::size_t p = std::max(tile, kBlockRows); p < n; p *= 2) {
+    add_mirror_step(network, 0, n, p);
+    std::size_t k = p / 2;
+    for (; k >= tile; k /= 2) add_half_cleaner(network, 0, n, k);
+    for (std::size_t first = 0; first < n; first += tile) {
+      add_half_cleaners(network, first, std::min(first + tile, n), k);
+    }
+  }
   return network;
 }
 
 double sorting_network_bytes(std::size_t n) {
-  // Batcher's network of 2^k values has (k^2 - k + 4) 2^(k - 2) - 1 steps;
-  // a bitonic merge of runs of p into runs of 2p has (k + 1) 2^k / 2 steps
-  // for 2^k values, p = 2^(k - 1).
-  auto batcher_steps = [](double size) {
-    double k = 0.0;
-    for (double s = 1.0; s < size; s *= 2.0) k += 1.0;
-    return (k * k - k + 4.0) * size / 4.0;
-  };
-  const double size = static_cast<double>(power_of_two_from(n));
-  const double tile = static_cast<double>(kTileRows);
-  if (size <= tile) return batcher_steps(size) * sizeof(Comparator);
-  double steps = size / tile * batcher_steps(tile);
-  double k = 0.0;
-  for (double p = 1.0; p < tile; p *= 2.0) k += 1.0;
-  for (double p = tile; p < size; p *= 2.0) {
+  // The bitonic sorting network of 2^k values has k (k + 1) 2^(k - 2)
+  // steps: more than Batcher's, and more than this network, whose blocks
+  // take the place of many steps each.
+  double k = 0.0, size = 1.0;
+  while (size < static_cast<double>(n)) {
+    size *= 2.0;
     k += 1.0;
-    steps += (k + 1.0) * size / 2.0;
   }
-  return steps * sizeof(Comparator);
+  return std::max(1.0, k * (k + 1.0) * size / 4.0) * sizeof(Comparator);
 }
 
 BucketSort bucket_sort_for(std::size_t n) {

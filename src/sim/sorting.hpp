@@ -5,9 +5,12 @@
 // order of the combined integers is ascending order of the draws, since a
 // draw is an increasing function of its integer.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "sim/isa.hpp"
@@ -21,32 +24,115 @@ namespace polygons::sim {
 inline constexpr std::size_t kLanesMax = 4096;
 
 // One step of a sorting network: the smaller of the values at `low` and
-// `high` goes to `low`, the larger to `high`.
+// `high` goes to `low`, the larger to `high`. Or, when `high` is one of the
+// markers below, a step over the kBlockRows values from `low` on, done with
+// the values in registers: one pass over their rows in place of a dozen or
+// more.
 struct Comparator {
   std::uint16_t low;
   std::uint16_t high;
 };
 
+inline constexpr std::size_t kBlockRows = 16;
+// Sorts the block.
+inline constexpr std::uint16_t kSortBlock = 0xffff;
+// The half-cleaners of distance 8, 4, 2 and 1 over the block: the end of a
+// bitonic merge.
+inline constexpr std::uint16_t kCleanBlock = 0xfffe;
+
 // Rows a tile of the network holds: the trials of a group, one tile of their
 // rows at a time, stay in the first-level cache.
 inline constexpr std::size_t kTileRows = 256;
 
-// A network that sorts n values, n <= kLanesMax. Up to `tile` values (a
-// power of two), Batcher's odd-even merge sort of the next power of two,
-// without the steps that reach past n. Beyond, each tile of `tile` values is
-// sorted so, then the sorted runs are merged pairwise by bitonic merges
-// whose steps within a tile are done tile by tile: the network touches the
-// values of a tile many times, and those outside it only a few.
+// A network that sorts n values, n <= kLanesMax: blocks of kBlockRows
+// sorted in registers, then merged pairwise by bitonic merges, first tile by
+// tile (`tile` a power of two), then across tiles, with the short steps of
+// each merge again tile by tile: the network touches the values of a tile
+// many times in a row, and those outside it only a few.
 std::vector<Comparator> sorting_network(std::size_t n, std::size_t tile = kTileRows);
 
 // At least the bytes of sorting_network(n).
 double sorting_network_bytes(std::size_t n);
 
+namespace network_detail {
+
+// Batcher's network of kBlockRows values, and its half-cleaners of distance
+// kBlockRows / 2 down to 1.
+template <std::size_t Steps, bool Sort>
+constexpr std::array<Comparator, Steps> block_steps() {
+  std::array<Comparator, Steps> steps{};
+  std::size_t count = 0;
+  auto add = [&](std::size_t low, std::size_t high) {
+    steps[count++] = {static_cast<std::uint16_t>(low), static_cast<std::uint16_t>(high)};
+  };
+  if (Sort) {
+    for (std::size_t p = 1; p < kBlockRows; p *= 2) {
+      for (std::size_t k = p; k >= 1; k /= 2) {
+        for (std::size_t j = k % p; j + k < kBlockRows; j += 2 * k) {
+          for (std::size_t i = 0; i < k; ++i) {
+            if ((i + j) / (2 * p) == (i + j + k) / (2 * p)) add(i + j, i + j + k);
+          }
+        }
+      }
+    }
+  } else {
+    for (std::size_t k = kBlockRows / 2; k >= 1; k /= 2) {
+      for (std::size_t i = 0; i + k < kBlockRows; ++i) {
+        if ((i & k) == 0) add(i, i + k);
+      }
+    }
+  }
+  return steps;
+}
+inline constexpr auto kSortSteps = block_steps<63, true>();
+inline constexpr auto kCleanSteps = block_steps<32, false>();
+
+template <std::size_t Width>
+using Ints [[gnu::vector_size(Width * sizeof(std::int32_t))]] = std::int32_t;
+
+template <typename V, std::size_t Steps, std::size_t... S>
+POLYGONS_INLINE void apply_in_registers(V* v, const std::array<Comparator, Steps>& steps,
+                                        std::index_sequence<S...>) {
+  auto apply = [v](Comparator c) {
+    const V a = v[c.low], b = v[c.high];
+    v[c.low] = a < b ? a : b;
+    v[c.high] = a < b ? b : a;
+  };
+  (apply(steps[S]), ...);
+}
+
+// The block's rows, Width lanes at a time: loaded, put through `steps`,
+// stored.
+template <std::size_t Lanes, std::size_t Width, std::size_t Steps>
+POLYGONS_INLINE void block_in_registers(std::int32_t* rows, const std::array<Comparator, Steps>& steps) {
+  static_assert(Lanes % Width == 0);
+  using V = Ints<Width>;
+  for (std::size_t j = 0; j < Lanes; j += Width) {
+    V v[kBlockRows];
+    for (std::size_t r = 0; r < kBlockRows; ++r) std::memcpy(&v[r], rows + r * Lanes + j, sizeof(V));
+    apply_in_registers(v, steps, std::make_index_sequence<Steps>());
+    for (std::size_t r = 0; r < kBlockRows; ++r) std::memcpy(rows + r * Lanes + j, &v[r], sizeof(V));
+  }
+}
+
+}  // namespace network_detail
+
 // The network applied to rows of Lanes values: row i holds value i of each
-// lane, at rows + i * Lanes.
-template <std::size_t Lanes>
+// lane, at rows + i * Lanes. Blocks go Width lanes at a time, Width the
+// int32 values of a vector register.
+template <std::size_t Lanes, std::size_t Width = 1>
 POLYGONS_INLINE void sort_lanes(std::int32_t* rows, std::span<const Comparator> network) {
   for (const Comparator c : network) {
+    if (c.high == kSortBlock) {
+      network_detail::block_in_registers<Lanes, Width>(rows + c.low * Lanes,
+                                                        network_detail::kSortSteps);
+      continue;
+    }
+    if (c.high == kCleanBlock) {
+      network_detail::block_in_registers<Lanes, Width>(rows + c.low * Lanes,
+                                                        network_detail::kCleanSteps);
+      continue;
+    }
     std::int32_t* __restrict low = rows + c.low * Lanes;
     std::int32_t* __restrict high = rows + c.high * Lanes;
     for (std::size_t j = 0; j < Lanes; ++j) {

@@ -22,7 +22,8 @@ std::vector<std::int32_t> sorted_by_network(std::vector<std::int32_t> z,
 // ones sorts every sequence. Small tiles stand in for the tiles of the
 // larger networks, with merges of runs of every length.
 TEST(SortingNetwork, SortsEveryZeroOneSequence) {
-  for (std::size_t tile : {kTileRows, std::size_t{1}, std::size_t{2}, std::size_t{4}}) {
+  for (std::size_t tile : {kTileRows, std::size_t{1}, std::size_t{2}, std::size_t{4}, std::size_t{8},
+                            std::size_t{16}}) {
     for (std::size_t n = 1; n <= 18; ++n) {
       for (std::uint32_t bits = 0; bits < (1u << n); ++bits) {
         std::vector<std::int32_t> z(n);
