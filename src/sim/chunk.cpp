@@ -52,7 +52,7 @@ Workspace::Workspace(const RunSetup& run, bool private_counts)
       perimeters(block_trials),
       positions(block_trials) {
   if (run.n <= kLanesMax) {
-    const std::vector<Comparator> steps = sorting_network(run.n);
+    const std::vector<Comparator> steps = sorting_network(run.n, run.kernels->network_shape);
     network.assign(steps.begin(), steps.end());
   } else {
     bucket = bucket_sort_for(run.n);

@@ -19,6 +19,7 @@ struct KernelSet {
   SidesInLanes sides_in_lanes;
   SidesOfSorted sides_of_sorted;
   BlockMoments block_moments;
+  NetworkShape network_shape;  // of the sorting networks sides_in_lanes takes
 };
 
 // Every set built into the program, the fastest first, whether this

@@ -65,14 +65,14 @@ void add_half_cleaner(std::vector<Comparator>& network, std::size_t first, std::
 }
 
 // The half-cleaners of distance k down to 1 over the values from `first` to
-// `last`; those of distance kBlockRows / 2 down, for whole blocks, as one
-// block step each.
+// `last`; with `blocks`, those of distance kBlockRows / 2 down, for whole
+// blocks, as one block step each.
 void add_half_cleaners(std::vector<Comparator>& network, std::size_t first, std::size_t last,
-                       std::size_t k) {
+                       std::size_t k, bool blocks) {
   for (; k >= kBlockRows; k /= 2) add_half_cleaner(network, first, last, k);
   if (k == 0) return;
   std::size_t block = first;
-  if (k == kBlockRows / 2) {
+  if (blocks && k == kBlockRows / 2) {
     for (; block + kBlockRows <= last; block += kBlockRows) {
       network.push_back({static_cast<std::uint16_t>(block), kCleanBlock});
     }
@@ -106,26 +106,35 @@ void add_sorted_blocks(std::vector<Comparator>& network, std::size_t n) {
 
 }  // namespace
 
-std::vector<Comparator> sorting_network(std::size_t n, std::size_t tile) {
+std::vector<Comparator> sorting_network(std::size_t n, NetworkShape shape, std::size_t tile) {
   std::vector<Comparator> network;
-  add_sorted_blocks(network, n);
+  const bool blocks = shape == NetworkShape::register_blocks;
+  std::size_t run = tile;
+  if (blocks) {
+    run = kBlockRows;
+    add_sorted_blocks(network, n);
+  } else {
+    for (std::size_t first = 0; first < n; first += tile) {
+      add_odd_even_merge_sort(network, first, std::min(tile, n - first));
+    }
+  }
   // Merges of runs shorter than a tile, tile by tile, the values of each
   // staying in the first-level cache.
   for (std::size_t first = 0; first < n; first += tile) {
     const std::size_t last = std::min(first + tile, n);
-    for (std::size_t p = kBlockRows; p < last - first; p *= 2) {
+    for (std::size_t p = run; p < last - first; p *= 2) {
       add_mirror_step(network, first, last, p);
-      add_half_cleaners(network, first, last, p / 2);
+      add_half_cleaners(network, first, last, p / 2, blocks);
     }
   }
   // Longer runs: the long steps over all values, then the short ones tile by
   // tile.
-  for (std::size_t p = std::max(tile, kBlockRows); p < n; p *= 2) {
+  for (std::size_t p = std::max(tile, run); p < n; p *= 2) {
     add_mirror_step(network, 0, n, p);
     std::size_t k = p / 2;
     for (; k >= tile; k /= 2) add_half_cleaner(network, 0, n, k);
     for (std::size_t first = 0; first < n; first += tile) {
-      add_half_cleaners(network, first, std::min(first + tile, n), k);
+      add_half_cleaners(network, first, std::min(first + tile, n), k, blocks);
     }
   }
   return network;

@@ -44,12 +44,25 @@ inline constexpr std::uint16_t kCleanBlock = 0xfffe;
 // rows at a time, stay in the first-level cache.
 inline constexpr std::size_t kTileRows = 256;
 
-// A network that sorts n values, n <= kLanesMax: blocks of kBlockRows
-// sorted in registers, then merged pairwise by bitonic merges, first tile by
-// tile (`tile` a power of two), then across tiles, with the short steps of
-// each merge again tile by tile: the network touches the values of a tile
+// How a network starts. Either way, sorted runs are then merged pairwise by
+// bitonic merges, first tile by tile, then across tiles with the short steps
+// of each merge again tile by tile: the network touches the values of a tile
 // many times in a row, and those outside it only a few.
-std::vector<Comparator> sorting_network(std::size_t n, std::size_t tile = kTileRows);
+enum class NetworkShape {
+  // Each tile sorted by Batcher's odd-even merge sort (of the next power of
+  // two, without the steps that reach past n), which takes the fewest
+  // comparisons: for sets with few vector registers, which compare slower
+  // than they load and store.
+  batcher_tiles,
+  // Blocks of kBlockRows sorted in registers, and the last steps of each
+  // merge done in registers too: fewer passes over the rows, for sets with
+  // many vector registers.
+  register_blocks,
+};
+
+// A network that sorts n values, n <= kLanesMax; `tile` a power of two.
+std::vector<Comparator> sorting_network(std::size_t n, NetworkShape shape,
+                                        std::size_t tile = kTileRows);
 
 // At least the bytes of sorting_network(n).
 double sorting_network_bytes(std::size_t n);

@@ -12,9 +12,11 @@
 namespace polygons::sim::simtest {
 namespace {
 
-std::vector<std::int32_t> sorted_by_network(std::vector<std::int32_t> z,
+constexpr NetworkShape kShapes[] = {NetworkShape::batcher_tiles, NetworkShape::register_blocks};
+
+std::vector<std::int32_t> sorted_by_network(std::vector<std::int32_t> z, NetworkShape shape,
                                             std::size_t tile = kTileRows) {
-  sort_lanes<1>(z.data(), sorting_network(z.size(), tile));
+  sort_lanes<1>(z.data(), sorting_network(z.size(), shape, tile));
   return z;
 }
 
@@ -22,15 +24,18 @@ std::vector<std::int32_t> sorted_by_network(std::vector<std::int32_t> z,
 // ones sorts every sequence. Small tiles stand in for the tiles of the
 // larger networks, with merges of runs of every length.
 TEST(SortingNetwork, SortsEveryZeroOneSequence) {
-  for (std::size_t tile : {kTileRows, std::size_t{1}, std::size_t{2}, std::size_t{4}, std::size_t{8},
-                            std::size_t{16}}) {
-    for (std::size_t n = 1; n <= 18; ++n) {
-      for (std::uint32_t bits = 0; bits < (1u << n); ++bits) {
-        std::vector<std::int32_t> z(n);
-        for (std::size_t i = 0; i < n; ++i) z[i] = static_cast<std::int32_t>((bits >> i) & 1);
-        const std::vector<std::int32_t> sorted = sorted_by_network(z, tile);
-        ASSERT_TRUE(std::is_sorted(sorted.begin(), sorted.end()))
-            << n << " values, tiles of " << tile << ", bits " << bits;
+  const std::size_t tiles[] = {kTileRows, 1, 2, 4, 8, 16};
+  for (NetworkShape shape : kShapes) {
+    for (std::size_t tile : tiles) {
+      for (std::size_t n = 1; n <= 18; ++n) {
+        for (std::uint32_t bits = 0; bits < (1u << n); ++bits) {
+          std::vector<std::int32_t> z(n);
+          for (std::size_t i = 0; i < n; ++i) z[i] = static_cast<std::int32_t>((bits >> i) & 1);
+          const std::vector<std::int32_t> sorted = sorted_by_network(z, shape, tile);
+          ASSERT_TRUE(std::is_sorted(sorted.begin(), sorted.end()))
+              << n << " values, shape " << static_cast<int>(shape) << ", tiles of " << tile
+              << ", bits " << bits;
+        }
       }
     }
   }
@@ -41,8 +46,10 @@ TEST(SortingNetwork, SortsDrawsAndTiesUpToTheLargestSize) {
   std::vector<std::size_t> sizes = {100, 255, 256, 257, 1000, kLanesMax - 1, kLanesMax};
   for (std::size_t n = 1; n <= 64; ++n) sizes.push_back(n);
   for (std::size_t n : sizes) {
-    EXPECT_LE(static_cast<double>(sorting_network(n).size() * sizeof(Comparator)),
-              sorting_network_bytes(n));
+    for (NetworkShape shape : kShapes) {
+      EXPECT_LE(static_cast<double>(sorting_network(n, shape).size() * sizeof(Comparator)),
+                sorting_network_bytes(n));
+    }
     std::vector<std::int32_t> draws(n), ties(n), descending(n);
     for (std::size_t i = 0; i < n; ++i) {
       draws[i] = next_integer(state);
@@ -50,9 +57,12 @@ TEST(SortingNetwork, SortsDrawsAndTiesUpToTheLargestSize) {
       descending[i] = static_cast<std::int32_t>(n - i);
     }
     for (std::vector<std::int32_t> z : {draws, ties, descending}) {
-      const std::vector<std::int32_t> sorted = sorted_by_network(z);
-      std::sort(z.begin(), z.end());
-      EXPECT_EQ(sorted, z) << n << " values";
+      std::vector<std::int32_t> expected = z;
+      std::sort(expected.begin(), expected.end());
+      for (NetworkShape shape : kShapes) {
+        EXPECT_EQ(sorted_by_network(z, shape), expected)
+            << n << " values, shape " << static_cast<int>(shape);
+      }
     }
   }
 }
