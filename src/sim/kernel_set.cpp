@@ -7,11 +7,12 @@ namespace polygons::sim {
 namespace {
 
 KernelSet kernel_set_for(const char* name, Isa isa) {
-  // Only avx512 has the 32 vector registers that blocks of rows take.
-  const NetworkShape shape =
-      isa == Isa::avx512 ? NetworkShape::register_blocks : NetworkShape::batcher_tiles;
-  return KernelSet{name,          draw_lanes_for(isa),      sides_in_lanes_for(isa),
-                   sides_of_sorted_for(isa), block_moments_for(isa), shape};
+  return KernelSet{name,
+                   draw_lanes_for(isa),
+                   sides_in_lanes_for(isa),
+                   sides_of_sorted_for(isa),
+                   block_moments_for(isa),
+                   network_shape_for(isa)};
 }
 
 }  // namespace

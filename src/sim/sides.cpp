@@ -50,13 +50,13 @@ POLYGONS_INLINE void sums_of_sorted_rows(const std::int32_t* rows, std::size_t n
   }
 }
 
-template <std::size_t Width>
+template <std::size_t Width, NetworkShape Shape>
 POLYGONS_INLINE void sides_in_lanes_body(std::int32_t* z, std::size_t n, std::size_t groups,
                                          std::span<const Comparator> network, double scale,
                                          double pi, double* sums) {
   for (std::size_t g = 0; g < groups; ++g) {
     std::int32_t* rows = z + g * n * kDrawLanes;
-    sort_lanes<kDrawLanes, Width>(rows, network);
+    sort_lanes<kDrawLanes, Width, Shape == NetworkShape::register_blocks>(rows, network);
     sums_of_sorted_rows<kDrawLanes>(rows, n, scale, pi, sums + g * kDrawLanes);
   }
 }
@@ -87,17 +87,21 @@ POLYGONS_INLINE double sides_of_sorted_body(const std::int32_t* z, std::size_t n
   return sum;
 }
 
-// The int32 values of a vector register of each set, which the sorting
-// network's block steps take at a time.
+// The int32 values of a vector register of each set, and the shape of
+// network it sorts with: only avx512 has the 32 vector registers that
+// blocks of rows take.
 namespace generic {
 constexpr std::size_t kVectorInts = 4;
-}
+constexpr NetworkShape kShape = NetworkShape::batcher_tiles;
+}  // namespace generic
 namespace avx2 {
 constexpr std::size_t kVectorInts = 8;
-}
+constexpr NetworkShape kShape = NetworkShape::batcher_tiles;
+}  // namespace avx2
 namespace avx512 {
 constexpr std::size_t kVectorInts = 16;
-}
+constexpr NetworkShape kShape = NetworkShape::register_blocks;
+}  // namespace avx512
 
 // The kernels of one instruction set: thin functions compiled for that set
 // around the bodies above.
@@ -106,7 +110,7 @@ constexpr std::size_t kVectorInts = 16;
   target void sides_in_lanes(std::int32_t* z, std::size_t n, std::size_t groups,               \
                              std::span<const Comparator> network, double scale, double pi,     \
                              double* sums) {                                                   \
-    sides_in_lanes_body<kVectorInts>(z, n, groups, network, scale, pi, sums);                               \
+    sides_in_lanes_body<kVectorInts, kShape>(z, n, groups, network, scale, pi, sums);                               \
   }                                                                                            \
   target double sides_of_sorted(const std::int32_t* z, std::size_t n, double scale, double pi) { \
     return sides_of_sorted_body(z, n, scale, pi);                                              \
@@ -120,5 +124,7 @@ POLYGONS_FOR_EVERY_SET(POLYGONS_SIDES_FOR)
 SidesInLanes sides_in_lanes_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, sides_in_lanes); }
 
 SidesOfSorted sides_of_sorted_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, sides_of_sorted); }
+
+NetworkShape network_shape_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, kShape); }
 
 }  // namespace polygons::sim

@@ -16,8 +16,8 @@ namespace polygons::sim {
 
 // For `groups` groups of kDrawLanes trials of n <= kLanesMax draws, laid out
 // as draw_trials writes them: sorts every trial's draws in place by
-// `network` (sorting_network(n)) and writes the sum of its sides to sums[t]
-// for trial t of the block.
+// `network` (sorting_network(n) of the set's shape) and writes the sum of its
+// sides to sums[t] for trial t of the block.
 using SidesInLanes = void (*)(std::int32_t* z, std::size_t n, std::size_t groups,
                               std::span<const Comparator> network, double scale, double pi,
                               double* sums);
@@ -28,5 +28,8 @@ using SidesOfSorted = double (*)(const std::int32_t* z, std::size_t n, double sc
 // The kernels compiled for `isa`.
 SidesInLanes sides_in_lanes_for(Isa isa);
 SidesOfSorted sides_of_sorted_for(Isa isa);
+
+// The shape of the networks that sides_in_lanes_for(isa) takes.
+NetworkShape network_shape_for(Isa isa);
 
 }  // namespace polygons::sim

@@ -10,58 +10,53 @@ namespace {
 
 // Ascending order of draws that are out of order only within a bucket. The
 // larger of each draw and those before it is carried in a register, the
-// smaller written behind it; only a draw that belongs two or more places back
-// (rare) takes the loop that moves it there.
+// smaller written behind it, and the value written last is kept in a register
+// too, so that the common case reads nothing back from memory; only a draw
+// that belongs two or more places back (rare) takes the loop that moves it
+// there.
 void finish_buckets(std::int32_t* z, std::size_t n) {
   std::int32_t high = z[0];
+  std::int32_t written = INT32_MIN;  // at i - 2
   for (std::size_t i = 1; i < n; ++i) {
     const std::int32_t value = z[i];
     const std::int32_t low = value < high ? value : high;
     high = value < high ? high : value;
+    if (written <= low) [[likely]] {
+      z[i - 1] = low;
+      written = low;
+      continue;
+    }
     std::size_t j = i - 1;
     while (j > 0 && z[j - 1] > low) {
       z[j] = z[j - 1];
       --j;
     }
     z[j] = low;
+    written = z[i - 1];
   }
   z[n - 1] = high;
 }
 
-std::size_t power_of_two_from(std::size_t n) {
-  std::size_t size = 1;
-  while (size < n) size *= 2;
-  return size;
-}
+// Appends steps from `first` on to the network.
+struct StepsFrom {
+  std::vector<Comparator>& network;
+  std::size_t first = 0;
 
-void add_step(std::vector<Comparator>& network, std::size_t low, std::size_t high) {
-  network.push_back({static_cast<std::uint16_t>(low), static_cast<std::uint16_t>(high)});
-}
+  void operator()(std::size_t low, std::size_t high) const {
+    network.push_back(
+        {static_cast<std::uint16_t>(first + low), static_cast<std::uint16_t>(first + high)});
+  }
+};
 
-// Batcher's odd-even merge sort of the n values from `first` on: that of the
-// next power of two, without the steps that reach past n.
+// Batcher's odd-even merge sort of the n values from `first` on.
 void add_odd_even_merge_sort(std::vector<Comparator>& network, std::size_t first,
                              std::size_t n) {
-  const std::size_t size = power_of_two_from(n);
-  for (std::size_t p = 1; p < size; p *= 2) {
-    for (std::size_t k = p; k >= 1; k /= 2) {
-      for (std::size_t j = k % p; j + k < size; j += 2 * k) {
-        for (std::size_t i = 0; i < k; ++i) {
-          const std::size_t low = i + j, high = i + j + k;
-          if (high < n && low / (2 * p) == high / (2 * p)) add_step(network, first + low, first + high);
-        }
-      }
-    }
-  }
+  network_detail::for_each_odd_even_step(n, StepsFrom{network, first});
 }
 
-// The half-cleaner of distance k over the values from `first` to `last`:
-// value i against value i + k, for every i whose bit k is clear.
 void add_half_cleaner(std::vector<Comparator>& network, std::size_t first, std::size_t last,
                       std::size_t k) {
-  for (std::size_t i = first; i + k < last; ++i) {
-    if ((i & k) == 0) add_step(network, i, i + k);
-  }
+  network_detail::for_each_half_cleaner_step(first, last, k, StepsFrom{network});
 }
 
 // The half-cleaners of distance k down to 1 over the values from `first` to
@@ -89,7 +84,7 @@ void add_mirror_step(std::vector<Comparator>& network, std::size_t first, std::s
                      std::size_t p) {
   for (std::size_t block = first; block < last; block += 2 * p) {
     for (std::size_t i = 0; i < p; ++i) {
-      if (block + 2 * p - 1 - i < last) add_step(network, block + i, block + 2 * p - 1 - i);
+      if (block + 2 * p - 1 - i < last) StepsFrom{network}(block + i, block + 2 * p - 1 - i);
     }
   }
 }
@@ -154,7 +149,7 @@ double sorting_network_bytes(std::size_t n) {
 
 BucketSort bucket_sort_for(std::size_t n) {
   int bits = 2;
-  while ((std::size_t{1} << bits) < 2 * n && bits < 24) ++bits;
+  while ((std::size_t{1} << bits) < n && bits < 24) ++bits;
   BucketSort buffers;
   buffers.shift = 31 - bits;
   buffers.sorted.resize(n);
@@ -163,10 +158,10 @@ BucketSort bucket_sort_for(std::size_t n) {
 }
 
 double bucket_sort_bytes(std::size_t n) {
-  return static_cast<double>(n) * 5.0 * sizeof(std::int32_t);
+  return (3.0 * static_cast<double>(n) + 2.0) * sizeof(std::int32_t);
 }
 
-// The draws are uniform, so spreading them over about 2n buckets by their top
+// The draws are uniform, so spreading them over about n buckets by their top
 // bits leaves them nearly in order; finish_buckets finishes the job.
 void bucket_sort(std::int32_t* z, std::size_t n, BucketSort& w) {
   std::fill(w.buckets.begin(), w.buckets.end(), 0u);

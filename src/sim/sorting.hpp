@@ -69,36 +69,65 @@ double sorting_network_bytes(std::size_t n);
 
 namespace network_detail {
 
-// Batcher's network of kBlockRows values, and its half-cleaners of distance
-// kBlockRows / 2 down to 1.
-template <std::size_t Steps, bool Sort>
-constexpr std::array<Comparator, Steps> block_steps() {
-  std::array<Comparator, Steps> steps{};
-  std::size_t count = 0;
-  auto add = [&](std::size_t low, std::size_t high) {
-    steps[count++] = {static_cast<std::uint16_t>(low), static_cast<std::uint16_t>(high)};
-  };
-  if (Sort) {
-    for (std::size_t p = 1; p < kBlockRows; p *= 2) {
-      for (std::size_t k = p; k >= 1; k /= 2) {
-        for (std::size_t j = k % p; j + k < kBlockRows; j += 2 * k) {
-          for (std::size_t i = 0; i < k; ++i) {
-            if ((i + j) / (2 * p) == (i + j + k) / (2 * p)) add(i + j, i + j + k);
-          }
+// Calls step(low, high) for each step of Batcher's odd-even merge sort of n
+// values: that of the next power of two, without the steps that reach past n.
+template <typename Step>
+constexpr void for_each_odd_even_step(std::size_t n, Step&& step) {
+  std::size_t size = 1;
+  while (size < n) size *= 2;
+  for (std::size_t p = 1; p < size; p *= 2) {
+    for (std::size_t k = p; k >= 1; k /= 2) {
+      for (std::size_t j = k % p; j + k < size; j += 2 * k) {
+        for (std::size_t i = 0; i < k; ++i) {
+          const std::size_t low = i + j, high = i + j + k;
+          if (high < n && low / (2 * p) == high / (2 * p)) step(low, high);
         }
       }
     }
+  }
+}
+
+// Calls step(i, i + k) for each i from `first` to `last` whose bit k is
+// clear: the half-cleaner of distance k.
+template <typename Step>
+constexpr void for_each_half_cleaner_step(std::size_t first, std::size_t last, std::size_t k,
+                                          Step&& step) {
+  for (std::size_t i = first; i + k < last; ++i) {
+    if ((i & k) == 0) step(i, i + k);
+  }
+}
+
+// The steps of a block: Batcher's network of kBlockRows values, or its
+// half-cleaners of distance kBlockRows / 2 down to 1.
+template <bool Sort, typename Step>
+constexpr void for_each_block_step(Step&& step) {
+  if (Sort) {
+    for_each_odd_even_step(kBlockRows, step);
   } else {
     for (std::size_t k = kBlockRows / 2; k >= 1; k /= 2) {
-      for (std::size_t i = 0; i + k < kBlockRows; ++i) {
-        if ((i & k) == 0) add(i, i + k);
-      }
+      for_each_half_cleaner_step(0, kBlockRows, k, step);
     }
   }
+}
+
+template <bool Sort>
+constexpr std::size_t block_step_count() {
+  std::size_t count = 0;
+  for_each_block_step<Sort>([&count](std::size_t, std::size_t) { ++count; });
+  return count;
+}
+
+template <bool Sort>
+constexpr auto block_steps() {
+  std::array<Comparator, block_step_count<Sort>()> steps{};
+  std::size_t count = 0;
+  for_each_block_step<Sort>([&](std::size_t low, std::size_t high) {
+    steps[count++] = {static_cast<std::uint16_t>(low), static_cast<std::uint16_t>(high)};
+  });
   return steps;
 }
-inline constexpr auto kSortSteps = block_steps<63, true>();
-inline constexpr auto kCleanSteps = block_steps<32, false>();
+inline constexpr auto kSortSteps = block_steps<true>();
+inline constexpr auto kCleanSteps = block_steps<false>();
 
 template <std::size_t Width>
 using Ints [[gnu::vector_size(Width * sizeof(std::int32_t))]] = std::int32_t;
@@ -117,34 +146,41 @@ POLYGONS_INLINE void apply_in_registers(V* v, const std::array<Comparator, Steps
 // The block's rows, Width lanes at a time: loaded, put through `steps`,
 // stored.
 template <std::size_t Lanes, std::size_t Width, std::size_t Steps>
-POLYGONS_INLINE void block_in_registers(std::int32_t* rows, const std::array<Comparator, Steps>& steps) {
+POLYGONS_INLINE void block_in_registers(std::int32_t* rows,
+                                        const std::array<Comparator, Steps>& steps) {
   static_assert(Lanes % Width == 0);
   using V = Ints<Width>;
   for (std::size_t j = 0; j < Lanes; j += Width) {
     V v[kBlockRows];
-    for (std::size_t r = 0; r < kBlockRows; ++r) std::memcpy(&v[r], rows + r * Lanes + j, sizeof(V));
+    for (std::size_t r = 0; r < kBlockRows; ++r) {
+      std::memcpy(&v[r], rows + r * Lanes + j, sizeof(V));
+    }
     apply_in_registers(v, steps, std::make_index_sequence<Steps>());
-    for (std::size_t r = 0; r < kBlockRows; ++r) std::memcpy(rows + r * Lanes + j, &v[r], sizeof(V));
+    for (std::size_t r = 0; r < kBlockRows; ++r) {
+      std::memcpy(rows + r * Lanes + j, &v[r], sizeof(V));
+    }
   }
 }
 
 }  // namespace network_detail
 
 // The network applied to rows of Lanes values: row i holds value i of each
-// lane, at rows + i * Lanes. Blocks go Width lanes at a time, Width the
-// int32 values of a vector register.
-template <std::size_t Lanes, std::size_t Width = 1>
+// lane, at rows + i * Lanes. With Blocks (a network of register_blocks),
+// blocks go Width lanes at a time, Width the int32 values of a vector
+// register.
+template <std::size_t Lanes, std::size_t Width = 1, bool Blocks = true>
 POLYGONS_INLINE void sort_lanes(std::int32_t* rows, std::span<const Comparator> network) {
   for (const Comparator c : network) {
-    if (c.high == kSortBlock) {
-      network_detail::block_in_registers<Lanes, Width>(rows + c.low * Lanes,
-                                                        network_detail::kSortSteps);
-      continue;
-    }
-    if (c.high == kCleanBlock) {
-      network_detail::block_in_registers<Lanes, Width>(rows + c.low * Lanes,
-                                                        network_detail::kCleanSteps);
-      continue;
+    if constexpr (Blocks) {
+      if (c.high >= kCleanBlock) {
+        std::int32_t* block = rows + c.low * Lanes;
+        if (c.high == kSortBlock) {
+          network_detail::block_in_registers<Lanes, Width>(block, network_detail::kSortSteps);
+        } else {
+          network_detail::block_in_registers<Lanes, Width>(block, network_detail::kCleanSteps);
+        }
+        continue;
+      }
     }
     std::int32_t* __restrict low = rows + c.low * Lanes;
     std::int32_t* __restrict high = rows + c.high * Lanes;
@@ -163,7 +199,7 @@ struct BucketSort {
   LineVector<std::uint32_t> buckets;
 };
 
-// Buffers for n draws: about two buckets per draw.
+// Buffers for n draws: one to two buckets per draw.
 BucketSort bucket_sort_for(std::size_t n);
 
 // The bytes bucket_sort_for(n) takes.
