@@ -304,12 +304,12 @@ def numbers_in(text):
                                                           text)]
 
 
-def expensive_trials(port, share=0.8):
-    """`share` of the largest trial count for 1000 sides that the service
+def expensive_trials(port, share=0.8, sides=1000):
+    """`share` of the largest trial count for `sides` sides that the service
     still accepts (it names it when refusing more), or 1e8 when it refuses
     nothing."""
     try:
-        status, _, body = request(port, "/api/run?sides=1000&radius=1&trials=1e8&seed=1&classes=0",
+        status, _, body = request(port, f"/api/run?sides={sides}&radius=1&trials=1e8&seed=1&classes=0",
                                   source=ATTACKER, timeout=1)
     except OSError:
         return 10**8
@@ -447,8 +447,10 @@ def abandoned_in_queue(log_text, source):
 
 
 def check_hang_up_while_queued(stack, checks, hangers=4):
-    trials = expensive_trials(stack.port, share=1.0) or 10**6
-    expensive = f"/api/run?sides=1000&radius=1&trials={trials}&seed=1&classes=0"
+    # The largest polygons cost the most per draw, so that the runs ahead last
+    # longest (about a second here).
+    trials = expensive_trials(stack.port, share=1.0, sides=10000) or 10**5
+    expensive = f"/api/run?sides=10000&radius=1&trials={trials}&seed=1&classes=0"
     blockers = [threading.Thread(target=timed_request, args=(stack.port, expensive, source))
                 for source in BLOCKERS]
     for blocker in blockers:
