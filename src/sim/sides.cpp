@@ -94,6 +94,7 @@ namespace generic {
 constexpr std::size_t kVectorInts = 4;
 constexpr NetworkShape kShape = NetworkShape::batcher_tiles;
 }  // namespace generic
+#if POLYGONS_X86_KERNELS
 namespace avx2 {
 constexpr std::size_t kVectorInts = 8;
 constexpr NetworkShape kShape = NetworkShape::batcher_tiles;
@@ -102,6 +103,7 @@ namespace avx512 {
 constexpr std::size_t kVectorInts = 16;
 constexpr NetworkShape kShape = NetworkShape::register_blocks;
 }  // namespace avx512
+#endif
 
 // The kernels of one instruction set: thin functions compiled for that set
 // around the bodies above.

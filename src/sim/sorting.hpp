@@ -39,6 +39,7 @@ inline constexpr std::uint16_t kSortBlock = 0xffff;
 // The half-cleaners of distance 8, 4, 2 and 1 over the block: the end of a
 // bitonic merge.
 inline constexpr std::uint16_t kCleanBlock = 0xfffe;
+static_assert(kLanesMax < kCleanBlock, "a row index must not read as a marker");
 
 // Rows a tile of the network holds: the trials of a group, one tile of their
 // rows at a time, stay in the first-level cache.
