@@ -112,7 +112,7 @@ constexpr NetworkShape kShape = NetworkShape::register_blocks;
   target void sides_in_lanes(std::int32_t* z, std::size_t n, std::size_t groups,               \
                              std::span<const Comparator> network, double scale, double pi,     \
                              double* sums) {                                                   \
-    sides_in_lanes_body<kVectorInts, kShape>(z, n, groups, network, scale, pi, sums);                               \
+    sides_in_lanes_body<kVectorInts, kShape>(z, n, groups, network, scale, pi, sums);          \
   }                                                                                            \
   target double sides_of_sorted(const std::int32_t* z, std::size_t n, double scale, double pi) { \
     return sides_of_sorted_body(z, n, scale, pi);                                              \

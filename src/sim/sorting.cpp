@@ -82,9 +82,10 @@ void add_half_cleaners(std::vector<Comparator>& network, std::size_t first, std:
 // them would change nothing.
 void add_mirror_step(std::vector<Comparator>& network, std::size_t first, std::size_t last,
                      std::size_t p) {
+  const StepsFrom add{network};
   for (std::size_t block = first; block < last; block += 2 * p) {
     for (std::size_t i = 0; i < p; ++i) {
-      if (block + 2 * p - 1 - i < last) StepsFrom{network}(block + i, block + 2 * p - 1 - i);
+      if (block + 2 * p - 1 - i < last) add(block + i, block + 2 * p - 1 - i);
     }
   }
 }

@@ -63,7 +63,8 @@ TEST_P(EveryKernelSet, SidesInLanesAreThePlainSumsOfTheStreamsTrials) {
     advance(after, count * n);
     EXPECT_EQ(state, after);
     std::vector<double> sums(count);
-    set().sides_in_lanes(z.data(), n, groups, sorting_network(n, set().network_shape), scale(), kPi, sums.data());
+    set().sides_in_lanes(z.data(), n, groups, sorting_network(n, set().network_shape), scale(),
+                         kPi, sums.data());
     const auto trials = trials_of_stream(n, count);
     for (std::size_t t = 0; t < count; ++t) {
       ASSERT_EQ(bits(sums[t]), bits(plain_sum_of_sides(trials[t]))) << "trial " << t;
