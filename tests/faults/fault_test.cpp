@@ -20,8 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace polygons::testing;
 
-constexpr int kBadInput = 2;
-constexpr int kIoFailure = 3;
 constexpr const char* kNoDirective = " *** Error: No plotting directive ***";
 constexpr const char* kTemplate = "set terminal png\nplot\n using 1:2 with boxes\n";
 

@@ -22,9 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace polygons::testing;
 
-constexpr int kBadInput = 2;
-constexpr int kIoFailure = 3;
-
 // The launcher for `ranks` ranks, as CI runs it: as root, with more ranks
 // than cores, without binding each rank to one core and without the
 // launcher's own notices.

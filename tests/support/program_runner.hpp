@@ -49,6 +49,11 @@ struct run_request {
   int time_limit_seconds = 120;
 };
 
+// The exit statuses the program documents for bad input and for a file it
+// could not read or write, as tests expect them.
+inline constexpr int kBadInput = 2;
+inline constexpr int kIoFailure = 3;
+
 struct run_result {
   bool finished = false;  // false: killed at the time limit
   bool exited = false;    // ended by exit, not by a signal
