@@ -98,9 +98,8 @@ void sums_one_by_one(std::size_t block, SeedState& state, const RunSetup& run, W
   const std::size_t n = run.n;
   draw_integers(*run.kernels, state, w.z.data(), block * n);
   for (std::size_t t = 0; t < block; ++t) {
-    std::int32_t* z = w.z.data() + t * n;
-    bucket_sort(z, n, w.bucket);
-    w.sums[t] = run.kernels->sides_of_sorted(z, n, scale(), run.pi);
+    const std::int32_t* sorted = run.kernels->bucket_sort(w.z.data() + t * n, n, w.bucket);
+    w.sums[t] = run.kernels->sides_of_sorted(sorted, n, scale(), run.pi);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "sim/bucket_sort.hpp"
 #include "sim/kernel_set.hpp"
 #include "sim/memory.hpp"
 #include "sim/random.hpp"

@@ -6,6 +6,8 @@
 // units are used only through a set this processor can run, so that the
 // build stays portable.
 
+#include <cstddef>
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #define POLYGONS_X86_KERNELS 1
 #else
@@ -59,5 +61,8 @@ constexpr Kernel version_for(Isa isa, Kernel generic, Kernel avx2, Kernel avx512
   }
   return generic;
 }
+
+// The int32 values of a vector register of each set.
+constexpr std::size_t vector_ints(Isa isa) { return version_for<std::size_t>(isa, 4, 8, 16); }
 
 }  // namespace polygons::sim

@@ -10,6 +10,7 @@ KernelSet kernel_set_for(const char* name, Isa isa) {
   return KernelSet{name,
                    draw_lanes_for(isa),
                    sides_in_lanes_for(isa),
+                   bucket_sort_for(isa),
                    sides_of_sorted_for(isa),
                    block_moments_for(isa),
                    network_shape_for(isa)};

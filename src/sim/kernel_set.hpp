@@ -7,6 +7,7 @@
 #include <span>
 #include <string_view>
 
+#include "sim/bucket_sort.hpp"
 #include "sim/random_lanes.hpp"
 #include "sim/sides.hpp"
 #include "sim/sine_and_moments.hpp"
@@ -17,6 +18,7 @@ struct KernelSet {
   const char* name;  // "avx512", "avx2" or "generic"
   DrawLanes draw_lanes;
   SidesInLanes sides_in_lanes;
+  BucketSortKernel bucket_sort;
   SidesOfSorted sides_of_sorted;
   BlockMoments block_moments;
   NetworkShape network_shape;  // of the sorting networks sides_in_lanes takes

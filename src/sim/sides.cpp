@@ -87,23 +87,11 @@ POLYGONS_INLINE double sides_of_sorted_body(const std::int32_t* z, std::size_t n
   return sum;
 }
 
-// The int32 values of a vector register of each set, and the shape of
-// network it sorts with: only avx512 has the 32 vector registers that
-// blocks of rows take.
-namespace generic {
-constexpr std::size_t kVectorInts = 4;
-constexpr NetworkShape kShape = NetworkShape::batcher_tiles;
-}  // namespace generic
-#if POLYGONS_X86_KERNELS
-namespace avx2 {
-constexpr std::size_t kVectorInts = 8;
-constexpr NetworkShape kShape = NetworkShape::batcher_tiles;
-}  // namespace avx2
-namespace avx512 {
-constexpr std::size_t kVectorInts = 16;
-constexpr NetworkShape kShape = NetworkShape::register_blocks;
-}  // namespace avx512
-#endif
+// The shape of network each set sorts with: only avx512 has the 32 vector
+// registers that blocks of rows take.
+constexpr NetworkShape shape_for(Isa isa) {
+  return isa == Isa::avx512 ? NetworkShape::register_blocks : NetworkShape::batcher_tiles;
+}
 
 // The kernels of one instruction set: thin functions compiled for that set
 // around the bodies above.
@@ -112,7 +100,8 @@ constexpr NetworkShape kShape = NetworkShape::register_blocks;
   target void sides_in_lanes(std::int32_t* z, std::size_t n, std::size_t groups,               \
                              std::span<const Comparator> network, double scale, double pi,     \
                              double* sums) {                                                   \
-    sides_in_lanes_body<kVectorInts, kShape>(z, n, groups, network, scale, pi, sums);          \
+    sides_in_lanes_body<vector_ints(Isa::isa), shape_for(Isa::isa)>(z, n, groups, network,   \
+                                                                     scale, pi, sums);        \
   }                                                                                            \
   target double sides_of_sorted(const std::int32_t* z, std::size_t n, double scale, double pi) { \
     return sides_of_sorted_body(z, n, scale, pi);                                              \
@@ -127,6 +116,6 @@ SidesInLanes sides_in_lanes_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, sides_
 
 SidesOfSorted sides_of_sorted_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, sides_of_sorted); }
 
-NetworkShape network_shape_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, kShape); }
+NetworkShape network_shape_for(Isa isa) { return shape_for(isa); }
 
 }  // namespace polygons::sim

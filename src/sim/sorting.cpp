@@ -1,41 +1,10 @@
 #include "sim/sorting.hpp"
 
 #include <algorithm>
-#include <climits>
-#include <cstring>
 
 namespace polygons::sim {
 
 namespace {
-
-// Ascending order of draws that are out of order only within a bucket. The
-// larger of each draw and those before it is carried in a register, the
-// smaller written behind it, and the value written last is kept in a register
-// too, so that the common case reads nothing back from memory; only a draw
-// that belongs two or more places back (rare) takes the loop that moves it
-// there.
-void finish_buckets(std::int32_t* z, std::size_t n) {
-  std::int32_t high = z[0];
-  std::int32_t written = INT32_MIN;  // at i - 2
-  for (std::size_t i = 1; i < n; ++i) {
-    const std::int32_t value = z[i];
-    const std::int32_t low = value < high ? value : high;
-    high = value < high ? high : value;
-    if (written <= low) [[likely]] {
-      z[i - 1] = low;
-      written = low;
-      continue;
-    }
-    std::size_t j = i - 1;
-    while (j > 0 && z[j - 1] > low) {
-      z[j] = z[j - 1];
-      --j;
-    }
-    z[j] = low;
-    written = z[i - 1];
-  }
-  z[n - 1] = high;
-}
 
 // Appends steps from `first` on to the network.
 struct StepsFrom {
@@ -146,34 +115,6 @@ double sorting_network_bytes(std::size_t n) {
     k += 1.0;
   }
   return std::max(1.0, k * (k + 1.0) * size / 4.0) * sizeof(Comparator);
-}
-
-BucketSort bucket_sort_for(std::size_t n) {
-  int bits = 2;
-  while ((std::size_t{1} << bits) < n && bits < 24) ++bits;
-  BucketSort buffers;
-  buffers.shift = 31 - bits;
-  buffers.sorted.resize(n);
-  buffers.buckets.resize((std::size_t{1} << bits) + 1);
-  return buffers;
-}
-
-double bucket_sort_bytes(std::size_t n) {
-  return (3.0 * static_cast<double>(n) + 2.0) * sizeof(std::int32_t);
-}
-
-// The draws are uniform, so spreading them over about n buckets by their top
-// bits leaves them nearly in order; finish_buckets finishes the job.
-void bucket_sort(std::int32_t* z, std::size_t n, BucketSort& w) {
-  std::fill(w.buckets.begin(), w.buckets.end(), 0u);
-  for (std::size_t i = 0; i < n; ++i)
-    ++w.buckets[(static_cast<std::uint32_t>(z[i]) >> w.shift) + 1];
-  for (std::size_t b = 1; b < w.buckets.size(); ++b) w.buckets[b] += w.buckets[b - 1];
-  for (std::size_t i = 0; i < n; ++i) {
-    w.sorted[w.buckets[static_cast<std::uint32_t>(z[i]) >> w.shift]++] = z[i];
-  }
-  finish_buckets(w.sorted.data(), n);
-  std::memcpy(z, w.sorted.data(), n * sizeof(std::int32_t));
 }
 
 }  // namespace polygons::sim

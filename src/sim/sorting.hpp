@@ -1,7 +1,7 @@
 #pragma once
-// Putting the draws of a trial in ascending order, two ways by size: a
-// sorting network over many trials side by side (one trial per lane) up to
-// kLanesMax draws, and a bucket sort of one trial at a time beyond. Ascending
+// Putting the draws of a trial in ascending order by a sorting network over
+// many trials side by side (one trial per lane), up to kLanesMax draws;
+// sim/bucket_sort.hpp sorts larger trials. Ascending
 // order of the combined integers is ascending order of the draws, since a
 // draw is an increasing function of its integer.
 
@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "sim/isa.hpp"
-#include "sim/memory.hpp"
 
 namespace polygons::sim {
 
@@ -192,22 +191,5 @@ POLYGONS_INLINE void sort_lanes(std::int32_t* rows, std::span<const Comparator> 
     }
   }
 }
-
-// The buffers of the bucket sort of n draws, kept from trial to trial.
-struct BucketSort {
-  int shift = 0;  // a draw's bucket is its integer shifted right this far
-  LineVector<std::int32_t> sorted;
-  LineVector<std::uint32_t> buckets;
-};
-
-// Buffers for n draws: one to two buckets per draw.
-BucketSort bucket_sort_for(std::size_t n);
-
-// The bytes bucket_sort_for(n) takes.
-double bucket_sort_bytes(std::size_t n);
-
-// Ascending order of the n uniform draws z, with the buffers of
-// bucket_sort_for(n).
-void bucket_sort(std::int32_t* z, std::size_t n, BucketSort& buffers);
 
 }  // namespace polygons::sim

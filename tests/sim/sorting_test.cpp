@@ -67,23 +67,5 @@ TEST(SortingNetwork, SortsDrawsAndTiesUpToTheLargestSize) {
   }
 }
 
-TEST(BucketSort, SortsDrawsAndTies) {
-  SeedState state = seeded(6);
-  for (std::size_t n : {100u, 1000u, 10000u}) {
-    BucketSort buffers = bucket_sort_for(n);
-    std::vector<std::int32_t> draws(n), ties(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      draws[i] = next_integer(state);
-      ties[i] = draws[i / 3 * 3];  // each value three times
-    }
-    for (std::vector<std::int32_t> z : {draws, ties}) {
-      std::vector<std::int32_t> expected = z;
-      std::sort(expected.begin(), expected.end());
-      bucket_sort(z.data(), n, buffers);
-      EXPECT_EQ(z, expected) << n << " draws";
-    }
-  }
-}
-
 }  // namespace
 }  // namespace polygons::sim::simtest
