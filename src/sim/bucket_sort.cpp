@@ -96,16 +96,44 @@ POLYGONS_INLINE void order_pair(std::int32_t* z) {
   z[1] = a < b ? b : a;
 }
 
-// One round of odd-even transposition: each pair of draws (i, i + 1) with
-// i - first even put in order.
+// Lanes From to From + width - 1 of a and b joined.
+template <std::size_t From, typename V, std::size_t... I>
+POLYGONS_INLINE V lanes_from(V a, V b, std::index_sequence<I...>) {
+  return __builtin_shufflevector(a, b, (From + I)...);
+}
+
+// Two rounds of odd-even transposition: the pairs of draws (i, i + 1) with i
+// even put in order, then those with i odd. One pass, Width draws at a time:
+// vector k after the first round (e), joined with the first lane of vector
+// k + 1, makes the pairs of the second round from draw kW + 1 on (o), and
+// the last lane of the o before with the o of k makes vector k's result.
 template <std::size_t Width>
-POLYGONS_INLINE void transposition_round(std::int32_t* z, std::size_t n, std::size_t first) {
+POLYGONS_INLINE void two_transposition_rounds(std::int32_t* z, std::size_t n) {
   using V = Vector<Width, std::int32_t>;
-  std::size_t i = first;
-  for (; i + Width <= n; i += Width) {
-    store(z + i, order_pairs(load<V>(z + i), std::make_index_sequence<Width>()));
+  constexpr auto lanes = std::make_index_sequence<Width>();
+  const std::size_t vectors = n / Width;
+  if (vectors < 2) {
+    for (std::size_t i = 0; i + 1 < n; i += 2) order_pair(z + i);
+    for (std::size_t i = 1; i + 1 < n; i += 2) order_pair(z + i);
+    return;
   }
-  for (; i + 1 < n; i += 2) order_pair(z + i);
+  V e = order_pairs(load<V>(z), lanes);
+  V o_before = lanes_from<1>(V{}, e, lanes);  // its last lane: draw 0, which no odd pair takes
+  for (std::size_t k = 0; k + 1 < vectors; ++k) {
+    const V e_next = order_pairs(load<V>(z + (k + 1) * Width), lanes);
+    const V o = order_pairs(lanes_from<1>(e, e_next, lanes), lanes);
+    store(z + k * Width, lanes_from<Width - 1>(o_before, o, lanes));
+    e = e_next;
+    o_before = o;
+  }
+  // The last whole vector after the first round, its first draw after the
+  // second; the draws after it and the second round's pairs from it on one
+  // at a time.
+  const std::size_t last = (vectors - 1) * Width;
+  store(z + last, e);
+  z[last] = o_before[Width - 1];
+  for (std::size_t i = last + Width; i + 1 < n; i += 2) order_pair(z + i);
+  for (std::size_t i = last + 1; i + 1 < n; i += 2) order_pair(z + i);
 }
 
 // Ascending order of draws that are out of order only within a bucket, one
@@ -162,7 +190,7 @@ POLYGONS_INLINE const std::int32_t* bucket_sort_body(const std::int32_t* z, std:
   if (Width < 8 || rounds > kMostRounds) {
     finish_buckets(sorted, n);
   } else {
-    for (std::uint32_t r = 0; r < rounds; ++r) transposition_round<Width>(sorted, n, r % 2);
+    for (std::uint32_t r = 0; r < rounds; r += 2) two_transposition_rounds<Width>(sorted, n);
   }
   return sorted;
 }
