@@ -1,6 +1,6 @@
 #pragma once
-// Ascending order of the draws of a trial too large for the networks (over
-// kLanesMax draws), one trial at a time. The draws are uniform, so spreading
+// Ascending order of the draws of a trial too large for the networks of its
+// kernel set (KernelSet::lanes_max), one trial at a time. The draws are uniform, so spreading
 // them over about n buckets by their top bits leaves them out of order only
 // within a bucket, and a bucket holds a few draws at most: a few rounds of
 // odd-even transposition over the whole trial finish the job, with vectors

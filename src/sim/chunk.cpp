@@ -23,10 +23,12 @@ std::size_t block_trials_for(std::size_t n) { return std::max<std::size_t>(1, kB
 // before.
 std::size_t groups_for(std::size_t trials) { return (trials + kDrawLanes - 1) / kDrawLanes; }
 
+bool side_by_side(const RunSetup& run) { return run.n <= run.kernels->lanes_max; }
+
 // The trials whose draws a block holds at once.
-std::size_t drawn_trials_for(std::size_t n) {
-  const std::size_t block = block_trials_for(n);
-  return n <= kLanesMax ? groups_for(block) * kDrawLanes : block;
+std::size_t drawn_trials_for(const RunSetup& run) {
+  const std::size_t block = block_trials_for(run.n);
+  return side_by_side(run) ? groups_for(block) * kDrawLanes : block;
 }
 
 }  // namespace
@@ -47,11 +49,11 @@ void Moments::merge(const Moments& b) {
 Workspace::Workspace(const RunSetup& run, bool private_counts)
     : block_trials(block_trials_for(run.n)),
       trial_draws(run.n),
-      z(drawn_trials_for(run.n) * run.n),
+      z(drawn_trials_for(run) * run.n),
       sums(block_trials + kDrawLanes),
       perimeters(block_trials),
       positions(block_trials) {
-  if (run.n <= kLanesMax) {
+  if (side_by_side(run)) {
     const std::vector<Comparator> steps = sorting_network(run.n, run.kernels->network_shape);
     network.assign(steps.begin(), steps.end());
   } else {
@@ -62,10 +64,10 @@ Workspace::Workspace(const RunSetup& run, bool private_counts)
 
 double Workspace::bytes(const RunSetup& run, bool private_counts) {
   const double trials = static_cast<double>(block_trials_for(run.n) + kDrawLanes);
-  const double draws = static_cast<double>(drawn_trials_for(run.n) * run.n) * sizeof(std::int32_t);
+  const double draws = static_cast<double>(drawn_trials_for(run) * run.n) * sizeof(std::int32_t);
   const double per_trial = 3 * sizeof(double);
   const double sorting =
-      run.n <= kLanesMax ? sorting_network_bytes(run.n) : bucket_sort_bytes(run.n);
+      side_by_side(run) ? sorting_network_bytes(run.n) : bucket_sort_bytes(run.n);
   const double counts = private_counts ? static_cast<double>(run.slots) * 8.0 : 0.0;
   return draws + trials * per_trial + sorting + counts;
 }
@@ -85,7 +87,7 @@ struct ChunkAccount {
   Moments moments;
 };
 
-// The sums of sides of `groups` groups of trials of up to kLanesMax
+// The sums of sides of `groups` groups of trials of up to lanes_max
 // vertices, many trials side by side, into `sums`.
 void sums_in_lanes(std::size_t groups, SeedState& state, const RunSetup& run, Workspace& w,
                    double* sums) {
@@ -143,7 +145,7 @@ void run_blocks(SeedState state, std::int64_t trials, const RunSetup& run, Works
   while (trials > 0) {
     const std::size_t block = static_cast<std::size_t>(
         std::min<std::int64_t>(trials, static_cast<std::int64_t>(w.block_trials)));
-    if (run.n > kLanesMax) {
+    if (!side_by_side(run)) {
       sums_one_by_one(block, state, run, w);
       ready = block;
     } else if (ready < block) {

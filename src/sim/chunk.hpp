@@ -61,7 +61,7 @@ struct Workspace {
   static double bytes(const RunSetup& run, bool private_counts);
 
   std::size_t block_trials;
-  TrialDraws trial_draws;           // for polygons of up to kLanesMax vertices
+  TrialDraws trial_draws;           // for polygons sorted side by side
   LineVector<Comparator> network;  // likewise
   LineVector<std::int32_t> z;
   LineVector<double> sums;

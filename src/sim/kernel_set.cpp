@@ -13,7 +13,8 @@ KernelSet kernel_set_for(const char* name, Isa isa) {
                    bucket_sort_for(isa),
                    sides_of_sorted_for(isa),
                    block_moments_for(isa),
-                   network_shape_for(isa)};
+                   network_shape_for(isa),
+                   lanes_max_for(isa)};
 }
 
 }  // namespace

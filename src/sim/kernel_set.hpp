@@ -22,6 +22,7 @@ struct KernelSet {
   SidesOfSorted sides_of_sorted;
   BlockMoments block_moments;
   NetworkShape network_shape;  // of the sorting networks sides_in_lanes takes
+  std::size_t lanes_max;       // trials of more draws go one at a time
 };
 
 // Every set built into the program, the fastest first, whether this

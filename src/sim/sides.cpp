@@ -9,8 +9,6 @@ namespace polygons::sim {
 
 namespace {
 
-static_assert(kLanesMax >= kEightPartialsFrom, "a sorted trial adds its sides in eight sums");
-
 // The side of row i of sorted rows, for every lane.
 template <std::size_t Lanes>
 POLYGONS_INLINE void side_row(const std::int32_t* rows, std::size_t n, std::size_t i,
@@ -93,6 +91,16 @@ constexpr NetworkShape shape_for(Isa isa) {
   return isa == Isa::avx512 ? NetworkShape::register_blocks : NetworkShape::batcher_tiles;
 }
 
+// The most draws of the trials each set sorts side by side: beyond, the
+// bucket sort of one trial at a time costs less per draw. The narrower the
+// vectors, the sooner that comes.
+constexpr std::size_t lanes_max_of(Isa isa) {
+  return version_for<std::size_t>(isa, 128, 1024, 2048);
+}
+static_assert(lanes_max_of(Isa::generic) >= kEightPartialsFrom &&
+                  lanes_max_of(Isa::avx512) <= kLanesMax,
+              "a trial sorted alone adds its sides in eight sums; networks go to kLanesMax");
+
 // The kernels of one instruction set: thin functions compiled for that set
 // around the bodies above.
 #define POLYGONS_SIDES_FOR(isa, target)                                                        \
@@ -117,5 +125,7 @@ SidesInLanes sides_in_lanes_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, sides_
 SidesOfSorted sides_of_sorted_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, sides_of_sorted); }
 
 NetworkShape network_shape_for(Isa isa) { return shape_for(isa); }
+
+std::size_t lanes_max_for(Isa isa) { return lanes_max_of(isa); }
 
 }  // namespace polygons::sim

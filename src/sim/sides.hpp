@@ -14,7 +14,7 @@
 
 namespace polygons::sim {
 
-// For `groups` groups of kDrawLanes trials of n <= kLanesMax draws, laid out
+// For `groups` groups of kDrawLanes trials of n <= lanes_max_for(isa) draws, laid out
 // as draw_trials writes them: sorts every trial's draws in place by
 // `network` (sorting_network(n) of the set's shape) and writes the sum of its
 // sides to sums[t] for trial t of the block.
@@ -22,7 +22,8 @@ using SidesInLanes = void (*)(std::int32_t* z, std::size_t n, std::size_t groups
                               std::span<const Comparator> network, double scale, double pi,
                               double* sums);
 
-// The sum of the sides of one trial of n > kLanesMax draws in ascending order.
+// The sum of the sides of one trial of n > lanes_max_for(isa) draws in
+// ascending order.
 using SidesOfSorted = double (*)(const std::int32_t* z, std::size_t n, double scale, double pi);
 
 // The kernels compiled for `isa`.
@@ -31,5 +32,9 @@ SidesOfSorted sides_of_sorted_for(Isa isa);
 
 // The shape of the networks that sides_in_lanes_for(isa) takes.
 NetworkShape network_shape_for(Isa isa);
+
+// The most draws of the trials that `isa` sorts side by side, at least
+// kEightPartialsFrom and at most kLanesMax; larger trials go one at a time.
+std::size_t lanes_max_for(Isa isa);
 
 }  // namespace polygons::sim

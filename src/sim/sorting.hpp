@@ -17,9 +17,10 @@
 
 namespace polygons::sim {
 
-// Trials of at most this many draws are sorted side by side. Beyond, a
-// group of trials outgrows the second-level cache, and the network, whose
-// steps per draw grow with the square of log n, loses to the bucket sort.
+// The most values a network sorts. Each kernel set sorts trials side by side
+// up to a limit of its own, at most this (KernelSet::lanes_max): beyond, the
+// network, whose steps per draw grow with the square of log n, loses to the
+// bucket sort, and a group of trials outgrows the second-level cache.
 inline constexpr std::size_t kLanesMax = 4096;
 
 // One step of a sorting network: the smaller of the values at `low` and

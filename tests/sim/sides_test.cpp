@@ -73,7 +73,7 @@ TEST_P(EveryKernelSet, SidesInLanesAreThePlainSumsOfTheStreamsTrials) {
 }
 
 TEST_P(EveryKernelSet, SidesOfSortedAreThePlainSums) {
-  for (std::size_t n : {4097u, 10001u}) {
+  for (std::size_t n : {129u, 300u, 1025u, 2049u, 4097u, 10001u}) {
     for (std::vector<std::int32_t> z : trials_of_stream(n, 5)) {
       const double expected = plain_sum_of_sides(z);
       std::sort(z.begin(), z.end());
