@@ -64,10 +64,26 @@ POLYGONS_INLINE void sides_in_lanes_body(std::int32_t* z, std::size_t n, std::si
 using Sides8 = double __attribute__((vector_size(64)));
 using Draws8 = std::int32_t __attribute__((vector_size(32)));
 
+// Vectors of sides whose sines are worked together: one sine's steps each
+// wait on the one before, and four side by side keep the floating-point
+// units busy.
+constexpr std::size_t kSinesAtOnce = 4;
+
 POLYGONS_INLINE double sides_of_sorted_body(const std::int32_t* z, std::size_t n, double scale,
                                             double pi) {
   Sides8 partial = {};
   std::size_t i = 0;
+  for (; i + 8 * kSinesAtOnce < n; i += 8 * kSinesAtOnce) {
+    Sides8 sides[kSinesAtOnce];
+    for (std::size_t k = 0; k < kSinesAtOnce; ++k) {
+      Draws8 high, low;
+      std::memcpy(&high, z + i + 8 * k + 1, sizeof high);
+      std::memcpy(&low, z + i + 8 * k, sizeof low);
+      sides[k] = __builtin_convertvector(high - low, Sides8) * scale;
+    }
+    take_sines_pi(sides, pi);
+    for (const Sides8& side : sides) partial += side;
+  }
   for (; i + 8 < n; i += 8) {
     Draws8 high, low;
     std::memcpy(&high, z + i + 1, sizeof high);
