@@ -9,16 +9,33 @@ namespace polygons::sim {
 
 namespace {
 
+// Eight doubles, one per running sum, and eight draws: the compiler lowers
+// them to the vectors of each set, the same operations on every element.
+using Sides8 = double __attribute__((vector_size(64)));
+using Draws8 = std::int32_t __attribute__((vector_size(32)));
+
+// Vectors of sides whose sines are worked together: one sine's steps each
+// wait on the one before, and four side by side keep the floating-point
+// units busy.
+constexpr std::size_t kSinesAtOnce = 4;
+
 // The side of row i of sorted rows, for every lane.
 template <std::size_t Lanes>
 POLYGONS_INLINE void side_row(const std::int32_t* rows, std::size_t n, std::size_t i,
                               double scale, double pi, double* __restrict side) {
+  static_assert(Lanes % 8 == 0);
   const bool closing = i + 1 == n;
   const std::int32_t* high = rows + (closing ? n - 1 : i + 1) * Lanes;
   const std::int32_t* low = rows + (closing ? 0 : i) * Lanes;
-  for (std::size_t j = 0; j < Lanes; ++j) {
-    side[j] = sin_pi(static_cast<double>(high[j] - low[j]) * scale, pi);
+  Sides8 sides[Lanes / 8];
+  for (std::size_t k = 0; k < Lanes / 8; ++k) {
+    Draws8 high8, low8;
+    std::memcpy(&high8, high + 8 * k, sizeof high8);
+    std::memcpy(&low8, low + 8 * k, sizeof low8);
+    sides[k] = __builtin_convertvector(high8 - low8, Sides8) * scale;
   }
+  take_sines_pi(sides, pi);
+  std::memcpy(side, sides, sizeof sides);
 }
 
 // Every lane's sides added in the order of sim/sine_and_moments.hpp: one
@@ -58,16 +75,6 @@ POLYGONS_INLINE void sides_in_lanes_body(std::int32_t* z, std::size_t n, std::si
     sums_of_sorted_rows<kDrawLanes>(rows, n, scale, pi, sums + g * kDrawLanes);
   }
 }
-
-// Eight doubles, one per running sum, and eight draws: the compiler lowers
-// them to the vectors of each set, the same operations on every element.
-using Sides8 = double __attribute__((vector_size(64)));
-using Draws8 = std::int32_t __attribute__((vector_size(32)));
-
-// Vectors of sides whose sines are worked together: one sine's steps each
-// wait on the one before, and four side by side keep the floating-point
-// units busy.
-constexpr std::size_t kSinesAtOnce = 4;
 
 POLYGONS_INLINE double sides_of_sorted_body(const std::int32_t* z, std::size_t n, double scale,
                                             double pi) {
