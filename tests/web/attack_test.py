@@ -48,7 +48,7 @@ ATTACKER = "127.0.0.2"
 VICTIM = "127.0.0.3"
 FLOODER = "127.0.0.4"
 CLASSROOM = "127.0.0.5"
-BLOCKERS = ("127.0.0.6", "127.0.0.7")
+BLOCKERS = "127.0.6."  # and a number: as many addresses as the test needs
 HANGER = "127.0.0.8"
 ROOT_CHECK = "127.0.0.9"
 CHEAP_RUN = "/api/run?sides=3&radius=1&trials=1e5&seed=1&classes=0"
@@ -447,12 +447,14 @@ def abandoned_in_queue(log_text, source):
 
 
 def check_hang_up_while_queued(stack, checks, hangers=4):
-    # The largest polygons cost the most per draw, so that the runs ahead last
-    # longest (about a second here).
+    # The largest runs of the largest polygons, one in every run slot (one per
+    # core) and as many again queued behind them, so that runs are still going
+    # on well after the hang-up, however fast each one has become.
     trials = expensive_trials(stack.port, share=1.0, sides=10000) or 10**5
     expensive = f"/api/run?sides=10000&radius=1&trials={trials}&seed=1&classes=0"
+    sources = [f"{BLOCKERS}{k}" for k in range(1, 2 * (os.cpu_count() or 1) + 1)]
     blockers = [threading.Thread(target=timed_request, args=(stack.port, expensive, source))
-                for source in BLOCKERS]
+                for source in sources]
     for blocker in blockers:
         blocker.start()
     time.sleep(0.3)
