@@ -19,35 +19,44 @@ using Draws8 = std::int32_t __attribute__((vector_size(32)));
 // units busy.
 constexpr std::size_t kSinesAtOnce = 4;
 
-// The side of row i of sorted rows, for every lane.
-template <std::size_t Lanes>
+// The side of row i of sorted rows, for every lane. With Together, the
+// sines of the lanes are worked eight lanes to a vector, all the vectors
+// together; that takes more registers than the sets with sixteen have, and
+// for them the compiler's own vectors of the lane loop do better.
+template <std::size_t Lanes, bool Together>
 POLYGONS_INLINE void side_row(const std::int32_t* rows, std::size_t n, std::size_t i,
                               double scale, double pi, double* __restrict side) {
   static_assert(Lanes % 8 == 0);
   const bool closing = i + 1 == n;
   const std::int32_t* high = rows + (closing ? n - 1 : i + 1) * Lanes;
   const std::int32_t* low = rows + (closing ? 0 : i) * Lanes;
-  Sides8 sides[Lanes / 8];
-  for (std::size_t k = 0; k < Lanes / 8; ++k) {
-    Draws8 high8, low8;
-    std::memcpy(&high8, high + 8 * k, sizeof high8);
-    std::memcpy(&low8, low + 8 * k, sizeof low8);
-    sides[k] = __builtin_convertvector(high8 - low8, Sides8) * scale;
+  if constexpr (Together) {
+    Sides8 sides[Lanes / 8];
+    for (std::size_t k = 0; k < Lanes / 8; ++k) {
+      Draws8 high8, low8;
+      std::memcpy(&high8, high + 8 * k, sizeof high8);
+      std::memcpy(&low8, low + 8 * k, sizeof low8);
+      sides[k] = __builtin_convertvector(high8 - low8, Sides8) * scale;
+    }
+    take_sines_pi(sides, pi);
+    std::memcpy(side, sides, sizeof sides);
+  } else {
+    for (std::size_t j = 0; j < Lanes; ++j) {
+      side[j] = sin_pi(static_cast<double>(high[j] - low[j]) * scale, pi);
+    }
   }
-  take_sines_pi(sides, pi);
-  std::memcpy(side, sides, sizeof sides);
 }
 
 // Every lane's sides added in the order of sim/sine_and_moments.hpp: one
 // after the other, or side i into running sum i mod 8.
-template <std::size_t Lanes>
+template <std::size_t Lanes, bool Together>
 POLYGONS_INLINE void sums_of_sorted_rows(const std::int32_t* rows, std::size_t n, double scale,
                                          double pi, double* __restrict sums) {
   double side[Lanes];
   if (n < kEightPartialsFrom) {
     double sum[Lanes] = {};
     for (std::size_t i = 0; i < n; ++i) {
-      side_row<Lanes>(rows, n, i, scale, pi, side);
+      side_row<Lanes, Together>(rows, n, i, scale, pi, side);
       for (std::size_t j = 0; j < Lanes; ++j) sum[j] += side[j];
     }
     for (std::size_t j = 0; j < Lanes; ++j) sums[j] = sum[j];
@@ -55,7 +64,7 @@ POLYGONS_INLINE void sums_of_sorted_rows(const std::int32_t* rows, std::size_t n
   }
   double partial[8][Lanes] = {};
   for (std::size_t i = 0; i < n; ++i) {
-    side_row<Lanes>(rows, n, i, scale, pi, side);
+    side_row<Lanes, Together>(rows, n, i, scale, pi, side);
     for (std::size_t j = 0; j < Lanes; ++j) partial[i % 8][j] += side[j];
   }
   for (std::size_t j = 0; j < Lanes; ++j) {
@@ -72,7 +81,7 @@ POLYGONS_INLINE void sides_in_lanes_body(std::int32_t* z, std::size_t n, std::si
   for (std::size_t g = 0; g < groups; ++g) {
     std::int32_t* rows = z + g * n * kDrawLanes;
     sort_lanes<kDrawLanes, Width, Shape == NetworkShape::register_blocks>(rows, network);
-    sums_of_sorted_rows<kDrawLanes>(rows, n, scale, pi, sums + g * kDrawLanes);
+    sums_of_sorted_rows<kDrawLanes, Width == 16>(rows, n, scale, pi, sums + g * kDrawLanes);
   }
 }
 
