@@ -20,9 +20,6 @@ namespace {
 // freak of chance.
 constexpr std::uint32_t kMostRounds = 24;
 
-template <std::size_t Width, typename T>
-using Vector [[gnu::vector_size(Width * sizeof(T))]] = T;
-
 template <typename V>
 POLYGONS_INLINE V load(const void* from) {
   V v;

@@ -62,6 +62,11 @@ constexpr Kernel version_for(Isa isa, Kernel generic, Kernel avx2, Kernel avx512
   return generic;
 }
 
+// Width values of T, which the compiler lowers to the vector registers of
+// the set it compiles for: the same operations on every element.
+template <std::size_t Width, typename T>
+using Vector [[gnu::vector_size(Width * sizeof(T))]] = T;
+
 // The int32 values of a vector register of each set.
 constexpr std::size_t vector_ints(Isa isa) { return version_for<std::size_t>(isa, 4, 8, 16); }
 

@@ -9,10 +9,19 @@ namespace polygons::sim {
 
 namespace {
 
-// Eight doubles, one per running sum, and eight draws: the compiler lowers
-// them to the vectors of each set, the same operations on every element.
-using Sides8 = double __attribute__((vector_size(64)));
-using Draws8 = std::int32_t __attribute__((vector_size(32)));
+// Eight doubles, one per running sum, and eight draws.
+using Sides8 = Vector<8, double>;
+using Draws8 = Vector<8, std::int32_t>;
+
+// The arcs from the eight draws at `low` to the eight at `high`, in full
+// turns.
+POLYGONS_INLINE void arcs_between(const std::int32_t* low, const std::int32_t* high,
+                                  double scale, Sides8& arcs) {
+  Draws8 high8, low8;
+  std::memcpy(&high8, high, sizeof high8);
+  std::memcpy(&low8, low, sizeof low8);
+  arcs = __builtin_convertvector(high8 - low8, Sides8) * scale;
+}
 
 // Vectors of sides whose sines are worked together: one sine's steps each
 // wait on the one before, and four side by side keep the floating-point
@@ -33,10 +42,7 @@ POLYGONS_INLINE void side_row(const std::int32_t* rows, std::size_t n, std::size
   if constexpr (Together) {
     Sides8 sides[Lanes / 8];
     for (std::size_t k = 0; k < Lanes / 8; ++k) {
-      Draws8 high8, low8;
-      std::memcpy(&high8, high + 8 * k, sizeof high8);
-      std::memcpy(&low8, low + 8 * k, sizeof low8);
-      sides[k] = __builtin_convertvector(high8 - low8, Sides8) * scale;
+      arcs_between(low + 8 * k, high + 8 * k, scale, sides[k]);
     }
     take_sines_pi(sides, pi);
     std::memcpy(side, sides, sizeof sides);
@@ -92,19 +98,14 @@ POLYGONS_INLINE double sides_of_sorted_body(const std::int32_t* z, std::size_t n
   for (; i + 8 * kSinesAtOnce < n; i += 8 * kSinesAtOnce) {
     Sides8 sides[kSinesAtOnce];
     for (std::size_t k = 0; k < kSinesAtOnce; ++k) {
-      Draws8 high, low;
-      std::memcpy(&high, z + i + 8 * k + 1, sizeof high);
-      std::memcpy(&low, z + i + 8 * k, sizeof low);
-      sides[k] = __builtin_convertvector(high - low, Sides8) * scale;
+      arcs_between(z + i + 8 * k, z + i + 8 * k + 1, scale, sides[k]);
     }
     take_sines_pi(sides, pi);
     for (const Sides8& side : sides) partial += side;
   }
   for (; i + 8 < n; i += 8) {
-    Draws8 high, low;
-    std::memcpy(&high, z + i + 1, sizeof high);
-    std::memcpy(&low, z + i, sizeof low);
-    Sides8 side = __builtin_convertvector(high - low, Sides8) * scale;
+    Sides8 side;
+    arcs_between(z + i, z + i + 1, scale, side);
     take_sin_pi(side, pi);
     partial += side;
   }

@@ -1,9 +1,9 @@
 #pragma once
 // Putting the draws of a trial in ascending order by a sorting network over
 // many trials side by side (one trial per lane), up to kLanesMax draws;
-// sim/bucket_sort.hpp sorts larger trials. Ascending
-// order of the combined integers is ascending order of the draws, since a
-// draw is an increasing function of its integer.
+// sim/bucket_sort.hpp sorts larger trials. Ascending order of the combined
+// integers is ascending order of the draws, since a draw is an increasing
+// function of its integer.
 
 #include <array>
 #include <cstddef>
@@ -131,7 +131,7 @@ inline constexpr auto kSortSteps = block_steps<true>();
 inline constexpr auto kCleanSteps = block_steps<false>();
 
 template <std::size_t Width>
-using Ints [[gnu::vector_size(Width * sizeof(std::int32_t))]] = std::int32_t;
+using Ints = Vector<Width, std::int32_t>;
 
 template <typename V, std::size_t Steps, std::size_t... S>
 POLYGONS_INLINE void apply_in_registers(V* v, const std::array<Comparator, Steps>& steps,
