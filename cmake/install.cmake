@@ -4,6 +4,7 @@
 #   share/polygons/examples/template.gp, share/polygons/examples/triangle.txt
 #   share/polygons/nginx.conf.in
 #   share/man/man1/polygons.1
+#   lib/python3.X/dist-packages/polygons*.so (when the Python module is built)
 # and a test that installs into a scratch prefix and runs what it installed.
 include(GNUInstallDirs)
 
@@ -31,9 +32,23 @@ if(TARGET polygons-web)
     POLYGONS_WEB_INSTALLED_TEMPLATE="${template_from_bin}")
 endif()
 
+if(TARGET polygons_python)
+  # The system's python3 looks under a prefix where its own site directory
+  # lies under /usr/local (Debian: lib/python3.X/dist-packages), so the
+  # default prefix puts the module where `import polygons` finds it.
+  execute_process(
+    COMMAND ${Python3_EXECUTABLE} -c "import sysconfig; print(sysconfig.get_path('platlib'))"
+    OUTPUT_VARIABLE python_site_dir OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REGEX REPLACE "^/usr/local/|^/usr/" "" python_site_dir "${python_site_dir}")
+  set(POLYGONS_PYTHON_INSTALL_DIR ${python_site_dir} CACHE STRING
+      "Where the Python module goes, relative to the install prefix")
+  install(TARGETS polygons_python LIBRARY DESTINATION ${POLYGONS_PYTHON_INSTALL_DIR})
+endif()
+
 if(BUILD_TESTING)
   add_test(NAME install
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/install_test.sh ${CMAKE_COMMAND}
-            ${PROJECT_BINARY_DIR})
+            ${PROJECT_BINARY_DIR} "$<$<TARGET_EXISTS:polygons_python>:${Python3_EXECUTABLE}>"
+            "$<$<TARGET_EXISTS:polygons_python>:${POLYGONS_PYTHON_INSTALL_DIR}>")
   set_tests_properties(install PROPERTIES TIMEOUT 120)
 endif()

@@ -60,6 +60,48 @@ std::int32_t default_klass(std::int64_t n) {
 
 void refuse(const std::string& message) { throw text::FatalError(message, text::kExitBadInput); }
 
+void put_sides_line(text::LineSink& out, const run_parameters& p) {
+  text::put(out, text::Line().lit(" .Sides,").col(30).d(p.sides, 8).col(42).lit("| (sides of polygom)"));
+}
+
+void put_radius_line(text::LineSink& out, const run_parameters& p) {
+  text::put(out, text::Line().lit(" Radius,").col(30).G(p.radius, 12, 4).col(42).lit("| (radius of circle)"));
+}
+
+// Limits zn, sets N from it and writes the trials line; seeds `rng` from
+// iseed after it.
+void settle_trials(text::LineSink& out, double zn, bool internet_run, run_parameters& p,
+                   sim::SeedState& rng) {
+  zn = limit_trials(out, zn, internet_run);
+  p.N = std::llround(zn);
+  text::put(out, text::Line()
+                     .lit(" N. of trials (N),")
+                     .col(32)
+                     .E(zn, 10, 3)
+                     .col(42)
+                     .lit("| = ")
+                     .s(text::i0(p.N))
+                     .lit("; seed, ")
+                     .s(text::i0(p.iseed)));
+  sim::random_init(rng, p.iseed);
+}
+
+// A klass below 1 turns into the computed class count.
+void settle_classes(text::LineSink& out, run_parameters& p) {
+  if (p.klass < 1) p.klass = default_klass(p.N);
+  text::put(out, text::Line().lit(" klasses,").col(32).d(p.klass, 6).col(42).lit("|"));
+}
+
+void put_show_line(text::LineSink& out, const run_parameters& p) {
+  text::put(out, text::Line().lit(" Show values ? {0|1}").col(36).d(p.ishow, 2).col(42).lit("|"));
+}
+
+void put_ruler(text::LineSink& out) {
+  text::put(out, text::Line().blanks(1).lit(std::string(40, '-')).lit("+").lit(std::string(39, '-')));
+}
+
+const char* const kNanTrials = "the number of trials zn is NaN; it must be a number";
+
 }  // namespace
 
 run_parameters readat(std::istream& in, text::LineSink& out, const std::vector<std::string>& args,
@@ -72,37 +114,41 @@ run_parameters readat(std::istream& in, text::LineSink& out, const std::vector<s
   list_input input{in};
 
   read_list(input, std::array{list_item{"number of sides", &p.sides}});
-  text::put(out, text::Line().lit(" .Sides,").col(30).d(p.sides, 8).col(42).lit("| (sides of polygom)"));
+  put_sides_line(out, p);
 
   read_list(input, std::array{list_item{"radius", &p.radius}});
-  text::put(out, text::Line().lit(" Radius,").col(30).G(p.radius, 12, 4).col(42).lit("| (radius of circle)"));
+  put_radius_line(out, p);
 
   read_list(input, std::array{list_item{"number of trials zn", &zn}, list_item{"seed iseed", &p.iseed}});
   if (std::isnan(zn))
-    refuse(input.source_name + ", line " + text::i0(input.line_number) +
-           ": the number of trials zn is NaN; it must be a number");
-  zn = limit_trials(out, zn, internet_run);
-  p.N = std::llround(zn);
-  text::put(out, text::Line()
-                     .lit(" N. of trials (N),")
-                     .col(32)
-                     .E(zn, 10, 3)
-                     .col(42)
-                     .lit("| = ")
-                     .s(text::i0(p.N))
-                     .lit("; seed, ")
-                     .s(text::i0(p.iseed)));
-
-  sim::random_init(rng, p.iseed);
+    refuse(input.source_name + ", line " + text::i0(input.line_number) + ": " + kNanTrials);
+  settle_trials(out, zn, internet_run, p, rng);
 
   read_list(input, std::array{list_item{"number of classes klass", &p.klass}});
-  if (p.klass < 1) p.klass = default_klass(p.N);
-  text::put(out, text::Line().lit(" klasses,").col(32).d(p.klass, 6).col(42).lit("|"));
+  settle_classes(out, p);
 
   read_list(input, std::array{list_item{"show switch ishow", &p.ishow}});
-  text::put(out, text::Line().lit(" Show values ? {0|1}").col(36).d(p.ishow, 2).col(42).lit("|"));
+  put_show_line(out, p);
 
-  text::put(out, text::Line().blanks(1).lit(std::string(40, '-')).lit("+").lit(std::string(39, '-')));
+  put_ruler(out);
+  return p;
+}
+
+run_parameters settle_parameters(const given_parameters& given, text::LineSink& out,
+                                 bool internet_run, sim::SeedState& rng) {
+  run_parameters p;
+  p.sides = given.sides;
+  p.radius = given.radius;
+  p.iseed = given.iseed;
+  p.klass = given.klass;
+  p.ishow = given.ishow;
+  put_sides_line(out, p);
+  put_radius_line(out, p);
+  if (std::isnan(given.zn)) refuse(kNanTrials);
+  settle_trials(out, given.zn, internet_run, p, rng);
+  settle_classes(out, p);
+  put_show_line(out, p);
+  put_ruler(out);
   return p;
 }
 

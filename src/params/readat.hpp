@@ -1,6 +1,7 @@
 #pragma once
 // Reading, limiting and reporting the run parameters.
 
+#include <cstdint>
 #include <istream>
 #include <string>
 #include <vector>
@@ -18,6 +19,24 @@ namespace polygons::params {
 // Unreadable input throws text::FatalError.
 run_parameters readat(std::istream& in, text::LineSink& out,
                       const std::vector<std::string>& args, sim::SeedState& rng);
+
+// The run parameters as values rather than text: zn is the number of trials
+// before the limits, klass below 1 asks for the computed class count.
+struct given_parameters {
+  std::int32_t sides = 3;
+  double radius = 1.0;
+  double zn = 1000.0;
+  std::int32_t iseed = 1;
+  std::int32_t klass = 0;
+  std::int32_t ishow = 0;
+};
+
+// What readat does after reading, for parameters given as values: the same
+// limits and defaults, the same parameter lines on `out` (without the login
+// line) and the same seeding of `rng`. A zn that is NaN throws
+// text::FatalError.
+run_parameters settle_parameters(const given_parameters& given, text::LineSink& out,
+                                 bool internet_run, sim::SeedState& rng);
 
 // Refuses (text::FatalError) a parameter set the trials cannot run on: sides
 // below 1, a radius of 0 or not finite, a perimeter range or class width that

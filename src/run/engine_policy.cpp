@@ -28,18 +28,6 @@ std::string kernel_set_names(bool only_those_running_here) {
   return names;
 }
 
-// OMP_NUM_THREADS when it is set and valid, otherwise one thread per
-// processor the process may run on.
-int threads_for_run() {
-  const int processors = std::clamp(available_processors(), 1, sim::kMaxThreads);
-  const char* env = std::getenv("OMP_NUM_THREADS");
-  if (env == nullptr) return processors;
-  if (const std::optional<int> threads = parse_thread_count(env)) return *threads;
-  text::warn("OMP_NUM_THREADS=\"" + std::string(env) +
-             "\" is not a positive number of threads; using " + std::to_string(processors));
-  return processors;
-}
-
 }  // namespace
 
 std::optional<int> parse_thread_count(std::string_view text) {
@@ -65,23 +53,36 @@ int available_processors() {
       std::min<unsigned>(std::thread::hardware_concurrency(), sim::kMaxThreads));
 }
 
+int threads_for_run() {
+  const int processors = std::clamp(available_processors(), 1, sim::kMaxThreads);
+  const char* env = std::getenv("OMP_NUM_THREADS");
+  if (env == nullptr) return processors;
+  if (const std::optional<int> threads = parse_thread_count(env)) return *threads;
+  text::warn("OMP_NUM_THREADS=\"" + std::string(env) +
+             "\" is not a positive number of threads; using " + std::to_string(processors));
+  return processors;
+}
+
 // A set that cannot be had is refused rather than replaced, so that a run
 // asked to use one set never reports figures of another.
-const sim::KernelSet& kernels_for_run() {
-  const char* env = std::getenv("POLYGONS_ISA");
-  if (env == nullptr || *env == '\0') return sim::fastest_kernel_set();
-  const sim::KernelSet* set = sim::kernel_set_named(env);
+const sim::KernelSet& kernels_named(std::string_view name, std::string_view asked_as) {
+  const sim::KernelSet* set = sim::kernel_set_named(name);
   if (set == nullptr) {
-    throw std::invalid_argument("POLYGONS_ISA=\"" + std::string(env) +
-                                "\" names no instruction set; the program has " +
+    throw std::invalid_argument(std::string(asked_as) + " names no instruction set; the program has " +
                                 kernel_set_names(false));
   }
   if (!sim::runs_here(*set)) {
-    throw std::invalid_argument("POLYGONS_ISA=\"" + std::string(env) +
-                                "\" names an instruction set this processor lacks; it can run " +
+    throw std::invalid_argument(std::string(asked_as) +
+                                " names an instruction set this processor lacks; it can run " +
                                 kernel_set_names(true));
   }
   return *set;
+}
+
+const sim::KernelSet& kernels_for_run() {
+  const char* env = std::getenv("POLYGONS_ISA");
+  if (env == nullptr || *env == '\0') return sim::fastest_kernel_set();
+  return kernels_named(env, "POLYGONS_ISA=\"" + std::string(env) + "\"");
 }
 
 EngineSettings engine_settings_for_run() {

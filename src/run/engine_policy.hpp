@@ -21,6 +21,16 @@ std::optional<int> parse_thread_count(std::string_view text);
 // machine has), or the machine's count when that cannot be asked.
 int available_processors();
 
+// OMP_NUM_THREADS when it is set and valid (a warning on standard error when
+// it is set but not valid), otherwise one thread per processor the process
+// may run on.
+int threads_for_run();
+
+// The kernel set called `name`. Throws std::invalid_argument, with a message
+// for the user that begins with `asked_as` (how the caller named it), when
+// there is no such set or this processor cannot run it.
+const sim::KernelSet& kernels_named(std::string_view name, std::string_view asked_as);
+
 // The kernel set POLYGONS_ISA names; unset or empty, the fastest this
 // processor can run. Throws std::invalid_argument, with a message for the
 // user, when it names no set or one this processor cannot run.

@@ -4,26 +4,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <xmmintrin.h>
-#endif
 
 #include "graph/graph_job.hpp"
 #include "params/readat.hpp"
 #include "run/clock.hpp"
 #include "run/command_line.hpp"
 #include "run/engine_policy.hpp"
-#include "run/report.hpp"
 #include "run/results_file.hpp"
+#include "run/run_steps.hpp"
 #include "sim/engine.hpp"
 #include "sim/histogram.hpp"
 #include "sim/random.hpp"
-#include "sim/trials.hpp"
 #include "text/io.hpp"
 #include "text/fixed_text.hpp"
 #include "text/line.hpp"
@@ -38,18 +32,6 @@ constexpr std::string_view kBuildStamp = "26_22:53";
 void write_banner(text::LineSink& out) {
   text::put(out, text::Line().lit(" *** ").s(kTitle).lit(" ***").col(68).lit("(").s(kVersion).lit(", QZ)"));
   text::put(out, text::Line().col(72).lit("[").s(kBuildStamp).lit("]"));
-}
-
-// The result of `allocate`; a size the machine cannot give ends the run with
-// a message naming `what`.
-template <typename Allocate>
-auto with_memory_for(const std::string& what, Allocate allocate) {
-  try {
-    return allocate();
-  } catch (const std::bad_alloc&) {
-  } catch (const std::length_error&) {
-  }
-  throw text::FatalError("cannot allocate " + what, text::kExitIoFailure);
 }
 
 // The engine settings for this run; a POLYGONS_ISA the run cannot honour
@@ -67,10 +49,7 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   sim::SeedState rng;
   params::run_parameters p = params::readat(in, out, args, rng);
   const std::string workdir = graph::working_directory(args);
-  const double perim_min = 0.0;
-  const double perim_max = perimeter_max(p.sides, p.radius);
-  write_range_line(out, perim_min, perim_max);
-  params::refuse_unusable(p, perim_max);
+  const ClassRange range = settle_range(out, p);
   const EngineSettings engine = engine_settings();
   // A long run must not find out only after its trials that it has nowhere
   // to put its files.
@@ -78,22 +57,12 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   const bool results_wanted = results_file_requested(std::getenv(kResultsVariable));
   if (results_wanted) discard_results_file(workdir);
 
-  sim::ClassArrays classes = with_memory_for("the arrays of " + text::i0(p.klass) + " classes", [&] {
-    return sim::allocate_class_arrays(sim::K1ST, p.klass);
-  });
-  const sim::TrialResults trials =
-      with_memory_for("the work arrays of " + text::i0(p.sides) + " sides", [&] {
-        return run_trials({p.sides, p.radius, p.N, sim::K1ST, p.klass, perim_min, perim_max, rng},
-                          engine.options, classes.count, rng);
-      });
-  write_average_line(out, trials.perim_avg, trials.perim_stdev);
-
-  const sim::FinishedHistogram histogram = sim::finish_histogram(
-      std::move(classes), p.N, trials.class_width, sim::K1ST, p.klass);
-  write_mode_line(out, histogram.mode.x, histogram.mode.y);
+  sim::ClassArrays classes = class_arrays_for(p);
+  const sim::TrialResults trials = run_the_trials(p, range, classes, rng, engine.options, run_trials);
+  const sim::FinishedHistogram histogram = finish_run(out, p, trials, std::move(classes));
   if (results_wanted) {
     write_results_file(workdir, p,
-                       {trials.class_width, perim_min, perim_max, trials.perim_avg,
+                       {trials.class_width, range.min, range.max, trials.perim_avg,
                         trials.perim_stdev, histogram.mode.x, histogram.mode.y},
                        histogram.centre, histogram.count, histogram.result_z);
   }
@@ -103,18 +72,6 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
 }
 
 }  // namespace
-
-sim::TrialResults run_trials_here(const sim::TrialRun& run, const sim::EngineOptions& options,
-                                  std::vector<std::int64_t>& class_count, sim::SeedState& rng) {
-  return sim::run_trials(run.n, run.R, run.N, run.k1st, run.klass, run.perim_min, run.perim_max,
-                         class_count, rng, options);
-}
-
-void set_floating_point_mode() {
-#if defined(__x86_64__) || defined(__i386__)
-  _mm_setcsr(_mm_getcsr() | 0x8040);
-#endif
-}
 
 int run_program(const std::vector<std::string>& args, std::istream& in,
                 const TrialRunner& trials) {

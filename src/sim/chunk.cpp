@@ -138,9 +138,10 @@ void account_for_block(std::size_t block, const RunSetup& run, Workspace& w,
   }
 }
 
+// The trials of a chunk from trial `first` of the run on.
 template <bool Running>
-void run_blocks(SeedState state, std::int64_t trials, const RunSetup& run, Workspace& w,
-                ChunkAccount& account) {
+void run_blocks(SeedState state, std::int64_t first, std::int64_t trials, const RunSetup& run,
+                Workspace& w, ChunkAccount& account) {
   std::size_t ready = 0;  // sums of trials not yet counted, at the front of w.sums
   while (trials > 0) {
     const std::size_t block = static_cast<std::size_t>(
@@ -154,11 +155,15 @@ void run_blocks(SeedState state, std::int64_t trials, const RunSetup& run, Works
       ready += groups * kDrawLanes;
     }
     perimeters_of_block(block, run, w);
+    if (run.perimeters != nullptr) {
+      std::copy_n(w.perimeters.data(), block, run.perimeters + first);
+    }
     account_for_block<Running>(block, run, w, account);
     std::copy(w.sums.begin() + static_cast<std::ptrdiff_t>(block),
               w.sums.begin() + static_cast<std::ptrdiff_t>(ready), w.sums.begin());
     ready -= block;
     trials -= static_cast<std::int64_t>(block);
+    first += static_cast<std::int64_t>(block);
   }
 }
 
@@ -173,13 +178,13 @@ ChunkStats run_chunk(std::int64_t c, const RunSetup& run, Workspace& w) {
   ChunkAccount account;
   ChunkStats stats;
   if (run.running_recurrence) {
-    run_blocks<true>(state, trials, run, w, account);
+    run_blocks<true>(state, first, trials, run, w, account);
     const RunningStats& r = account.running;
     stats.moments =
         Moments{static_cast<double>(r.count), r.avg, r.variance * static_cast<double>(r.count - 1)};
     stats.variance = r.variance;
   } else {
-    run_blocks<false>(state, trials, run, w, account);
+    run_blocks<false>(state, first, trials, run, w, account);
     stats.moments = account.moments;
   }
   return stats;

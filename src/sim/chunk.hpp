@@ -50,6 +50,7 @@ struct RunSetup {
   SeedState start;
   const KernelSet* kernels = nullptr;
   std::int64_t* shared_counts = nullptr;  // set when the threads count into one array
+  double* perimeters = nullptr;  // when set, each trial's perimeter goes to its index here
 };
 
 // The work arrays of one thread, allocated before the threads start, none

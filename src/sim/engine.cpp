@@ -37,6 +37,7 @@ RunSetup run_setup(const TrialRun& trial_run, const EngineOptions& options) {
   run.running_recurrence = run.chunks == 1;
   run.start = trial_run.start;
   run.kernels = options.kernels != nullptr ? options.kernels : &fastest_kernel_set();
+  run.perimeters = options.perimeters;
   return run;
 }
 
@@ -73,7 +74,12 @@ std::vector<ChunkStats> run_chunks(const RunSetup& run, ChunkRange range,
       break;
     }
   }
-  work(0);
+  try {
+    work(0);
+  } catch (...) {
+    next_chunk.store(range.last, std::memory_order_relaxed);  // the others stop too
+    throw;  // once `helpers` has joined them
+  }
   helpers.clear();  // joins
   if (progress != nullptr) progress->finish();
   return chunks;

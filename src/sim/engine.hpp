@@ -31,7 +31,10 @@ namespace polygons::sim {
 
 // Where a run tells how far it has got. The engine calls it only from the
 // thread that called run_trials: start once before the first trial, update
-// after some chunks, finish once after the last trial.
+// after some chunks, finish once after the last trial. What update throws
+// stops the run: the other threads take no further chunk, and the exception
+// leaves run_trials (or run_share) once they have finished the chunks they
+// hold.
 class ProgressSink {
  public:
   virtual ~ProgressSink() = default;
@@ -51,6 +54,10 @@ struct EngineOptions {
   // Called once the work arrays are allocated, before the first trial; what
   // it throws ends the run there.
   std::function<void()> before_trials;
+  // When set, receives the perimeter of every trial of the run at its trial
+  // index (N values; for run_share, those of the share's chunks): the values
+  // the trials are counted and averaged with.
+  double* perimeters = nullptr;
 };
 
 // The chunk size of a run: about a quarter of a million draws, at least one

@@ -125,4 +125,13 @@ PerimeterMoments exact_perimeter_moments(std::int32_t sides, double radius) {
   return moments;
 }
 
+AverageAgainstExact weigh_average(double average, double stdev, std::int64_t trials,
+                                  double exact_mean) {
+  AverageAgainstExact weighed;
+  weighed.standard_error = stdev / std::sqrt(static_cast<double>(trials));
+  const double z = (average - exact_mean) / weighed.standard_error;
+  if (weighed.standard_error > 0.0 && std::isfinite(z)) weighed.z = z;
+  return weighed;
+}
+
 }  // namespace polygons::sim

@@ -3,6 +3,7 @@
 // of trials estimates.
 
 #include <cstdint>
+#include <optional>
 
 namespace polygons::sim {
 
@@ -17,6 +18,17 @@ struct PerimeterMoments {
 // relative. Throws std::invalid_argument outside that range or for a
 // non-finite radius.
 PerimeterMoments exact_perimeter_moments(std::int32_t sides, double radius);
+
+// How far a run's average lies from the exact mean.
+struct AverageAgainstExact {
+  double standard_error = 0.0;  // the run's deviation / sqrt(its trials)
+  // (average - exact mean) / standard error; empty when the standard error
+  // is 0 or either figure is not finite.
+  std::optional<double> z;
+};
+
+AverageAgainstExact weigh_average(double average, double stdev, std::int64_t trials,
+                                  double exact_mean);
 
 // The largest number of sides exact_perimeter_moments accepts.
 inline constexpr std::int32_t kMaxExactSides = 10000;

@@ -9,6 +9,9 @@
 
 namespace polygons::sim {
 
+// The machine's physical memory in bytes, or infinity when it cannot be asked.
+double physical_memory();
+
 // Throws std::bad_alloc when `bytes` exceed the machine's physical memory.
 // With memory overcommitted, such an allocation can succeed and the process
 // be killed later while it is being filled; refusing it up front gives the

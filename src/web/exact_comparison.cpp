@@ -65,12 +65,9 @@ std::string without_spread_sentence(const run_results& results, const exact_comp
 
 exact_comparison compare_with_exact(const run_results& results,
                                     const sim::PerimeterMoments& exact) {
-  exact_comparison c;
-  c.exact = exact;
-  c.standard_error = results.stdev / std::sqrt(static_cast<double>(results.trials));
-  const double z = (results.average - exact.mean) / c.standard_error;
-  if (c.standard_error > 0.0 && std::isfinite(z)) c.z = z;
-  return c;
+  const sim::AverageAgainstExact weighed =
+      sim::weigh_average(results.average, results.stdev, results.trials, exact.mean);
+  return {exact, weighed.standard_error, weighed.z};
 }
 
 std::string exact_sentence(const sim::PerimeterMoments& exact) {

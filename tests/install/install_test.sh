@@ -2,11 +2,14 @@
 # Installs the build into a scratch prefix and uses what was installed from
 # another directory: the program on the shipped example, the web service for
 # one run (it must find its template from where it was installed), and the
-# manual page through man.
-# Usage: install_test.sh CMAKE BUILD_DIR
+# manual page through man, and the Python module when it is built.
+# Usage: install_test.sh CMAKE BUILD_DIR [PYTHON PYTHON_DIR]
+#   PYTHON_DIR: where the module goes, relative to the prefix
 set -u
 cmake=$1
 build=$(cd "$2" && pwd) || exit 1
+python=${3:-}
+python_dir=${4:-}
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/polygons-install-XXXXXX")
 web_pid=
 cleanup() {
@@ -49,6 +52,15 @@ for part in 'polygons - Monte Carlo' 'SYNOPSIS' '--version' 'POLYGONS_RESULTS' '
   'EXAMPLES' 'share/polygons/examples/triangle.txt'; do
   grep -qF -- "$part" man.txt || fail "the manual page lacks \"$part\": $(cat man.txt)"
 done
+
+if [ -n "$python" ]; then
+  ls "$prefix/$python_dir"/polygons*.so >/dev/null 2>&1 || fail "the Python module is not in $python_dir"
+  module_version=$(PYTHONPATH="$prefix/$python_dir" "$python" -c \
+    'import polygons; print(polygons.__file__); print(polygons.__version__)' 2>&1) ||
+    fail "the installed Python module cannot be imported: $module_version"
+  [[ $module_version == "$prefix/$python_dir/"*$'\n'"${version#polygons }" ]] ||
+    fail "the module imported is not the installed one, or not of this version: $module_version"
+fi
 
 # The service must take the installed template, not the source tree's: the
 # installed one is made to draw a chart of a size of its own.

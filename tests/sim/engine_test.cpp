@@ -182,6 +182,32 @@ TEST(Engine, ManyClassesCountIntoOneSharedArray) {
   EXPECT_EQ(class_sum(eng.counts), c.N);
 }
 
+// What the progress sink throws (an interrupt, from the Python module) ends
+// the run: the other threads take no further chunk, so only a small part of
+// the trials has a perimeter when the exception arrives.
+TEST(Engine, ProgressThatThrowsStopsEveryThread) {
+  struct Interrupt : ProgressSink {
+    void start() override {}
+    void update(double) override { throw std::runtime_error("interrupted"); }
+    void finish() override {}
+  } interrupt;
+  const std::int64_t N = 4'000'000;
+  std::vector<double> perimeters(static_cast<std::size_t>(N), -1.0);
+  EngineOptions options;
+  options.threads = 3;
+  options.chunk_trials = 1000;
+  options.progress = &interrupt;
+  options.perimeters = perimeters.data();
+  std::vector<std::int64_t> counts;
+  SeedState rng = seeded(1);
+  EXPECT_THROW(run_trials(3, 1.0, N, K1ST, 11, 0.0, perimeter_max(3, 1.0), counts, rng, options),
+               std::runtime_error);
+  const auto measured = std::count_if(perimeters.begin(), perimeters.end(),
+                                      [](double p) { return p >= 0.0; });
+  EXPECT_GE(measured, 1000);
+  EXPECT_LT(measured, N / 2);
+}
+
 TEST(ChunkSize, IndependentOfThreadsAndBounded) {
   EXPECT_EQ(chunk_trials_for(3, 1000), 87381);
   EXPECT_EQ(chunk_trials_for(1000, 1000), 262);
