@@ -77,7 +77,8 @@ def main():
                         help="time spent on each measurement")
     args = parser.parse_args()
 
-    print(f"polygons {polygons.__version__}, kernel set {polygons.kernel_sets()[0]}, "
+    isa = polygons.simulate(3, trials=1000, threads=args.threads).isa
+    print(f"polygons {polygons.__version__}, kernel set {isa}, "
           f"{args.threads} threads; NumPy {np.__version__}, one thread")
     print(f"{'sides':>6} {'simulate trials/s':>18} {'NumPy trials/s':>15} {'ratio':>7}")
     for sides in (3, 10, 100, 1000):

@@ -128,22 +128,6 @@ std::int32_t int32_argument(const char* name, std::int64_t value) {
   return static_cast<std::int32_t>(value);
 }
 
-// The engine options for threads=None or a count, isa=None or a name.
-sim::EngineOptions engine_options(std::optional<std::int64_t> threads,
-                                  std::optional<std::string> isa) {
-  sim::EngineOptions options;
-  if (threads) {
-    if (*threads < 1) {
-      throw py::value_error("threads=" + std::to_string(*threads) + "; a run needs at least 1 thread");
-    }
-    options.threads = static_cast<int>(std::min<std::int64_t>(*threads, sim::kMaxThreads));
-  } else {
-    options.threads = run::threads_for_run();
-  }
-  options.kernels = isa ? &run::kernels_named(*isa, "isa='" + *isa + "'") : &run::kernels_for_run();
-  return options;
-}
-
 std::string type_name(const py::handle& value) {
   return py::str(py::type::of(value).attr("__name__"));
 }
@@ -165,6 +149,29 @@ std::int64_t whole_number(const char* name, const py::handle& value) {
 
 std::int32_t int32_number(const char* name, const py::handle& value) {
   return int32_argument(name, whole_number(name, value));
+}
+
+// The engine options for threads=None or a count, isa=None or a name.
+sim::EngineOptions engine_options(const py::object& threads, const py::object& isa) {
+  sim::EngineOptions options;
+  if (threads.is_none()) {
+    options.threads = run::threads_for_run();
+  } else {
+    const std::int64_t count = whole_number("threads", threads);
+    if (count < 1) {
+      throw py::value_error("threads=" + std::to_string(count) + "; a run needs at least 1 thread");
+    }
+    options.threads = static_cast<int>(std::min<std::int64_t>(count, sim::kMaxThreads));
+  }
+  if (isa.is_none()) {
+    options.kernels = &run::kernels_for_run();
+  } else if (PyUnicode_Check(isa.ptr())) {
+    const std::string name = isa.cast<std::string>();
+    options.kernels = &run::kernels_named(name, "isa='" + name + "'");
+  } else {
+    throw py::type_error("isa must be the name of an instruction set or None, not " + type_name(isa));
+  }
+  return options;
 }
 
 // A real number: a Python or NumPy integer or real (not a bool, not text).
@@ -255,14 +262,14 @@ std::string result_repr(const Result& r) {
 
 Result simulate(const py::object& sides, const py::object& radius, const py::object& trials,
                 const py::object& seed, const py::object& classes,
-                std::optional<std::int64_t> threads, std::optional<std::string> isa, bool progress) {
+                const py::object& threads, const py::object& isa, bool progress) {
   params::given_parameters given;
   given.sides = int32_number("sides", sides);
   given.radius = real_number("radius", radius);
   given.zn = real_number("trials", trials);
   given.iseed = int32_number("seed", seed);
   given.klass = int32_number("classes", classes);
-  sim::EngineOptions options = engine_options(threads, std::move(isa));
+  sim::EngineOptions options = engine_options(threads, isa);
   Result result;
   result.isa = options.kernels->name;
   result.threads = options.threads;
@@ -284,8 +291,7 @@ Result simulate(const py::object& sides, const py::object& radius, const py::obj
 
 py::array_t<double> perimeters(const py::object& sides, const py::object& radius,
                                const py::object& trials, const py::object& seed,
-                               std::optional<std::int64_t> threads, std::optional<std::string> isa,
-                               bool progress) {
+                               const py::object& threads, const py::object& isa, bool progress) {
   const std::int32_t n = int32_number("sides", sides);
   const double r = real_number("radius", radius);
   const std::int64_t count = whole_number("trials", trials);
@@ -295,7 +301,7 @@ py::array_t<double> perimeters(const py::object& sides, const py::object& radius
   } catch (const text::FatalError& e) {
     raise_refusal(e);
   }
-  sim::EngineOptions options = engine_options(threads, std::move(isa));
+  sim::EngineOptions options = engine_options(threads, isa);
   py::array_t<double> values(static_cast<py::ssize_t>(count));
   double* out = values.mutable_data();
   run_released(progress, options, [&] { perimeters_in_process(n, r, count, iseed, out, options); });
@@ -395,10 +401,17 @@ standard errors mean lies from exact_mean (None when undefined).)")
            "answer), for json.dump or pandas.")
       .def("__repr__", &result_repr);
 
+  // The signatures are written at the head of each docstring: pybind11's own
+  // would show every parameter as `object`.
+  py::options options;
+  options.disable_function_signatures();
+
   m.def("simulate", &pp::simulate, "sides"_a, "radius"_a = 1.0, "trials"_a = 1'000'000,
         "seed"_a = 1, "classes"_a = 0, py::kw_only(), "threads"_a = py::none(),
         "isa"_a = py::none(), "progress"_a = false,
-        R"(Runs the simulation and returns a Result.
+        R"(simulate(sides, radius=1.0, trials=1_000_000, seed=1, classes=0, *, threads=None, isa=None, progress=False) -> Result
+
+Runs the simulation and returns a Result.
 
 sides    number of points n (at least 1)
 radius   radius R of the circle (not 0, finite; negative as in the program)
@@ -422,7 +435,9 @@ sides that do not fit in memory.)");
   m.def("perimeters", &pp::perimeters, "sides"_a, "radius"_a = 1.0, "trials"_a = 1000,
         "seed"_a = 1, py::kw_only(), "threads"_a = py::none(), "isa"_a = py::none(),
         "progress"_a = false,
-        R"(The perimeter of every trial, in trial order, as a float64 array.
+        R"(perimeters(sides, radius=1.0, trials=1000, seed=1, *, threads=None, isa=None, progress=False) -> numpy.ndarray
+
+The perimeter of every trial, in trial order, as a float64 array.
 
 The same trials as simulate() with the same sides, radius and seed: the
 first `trials` of its run, with the very values it counts into classes and
@@ -432,11 +447,13 @@ refused (ValueError) before anything is allocated. threads, isa and
 progress as for simulate().)");
 
   m.def("exact_moments", &exact_moments, "sides"_a, "radius"_a = 1.0,
-        R"(The exact mean and standard deviation of the perimeter, as Moments(mean, sd).
+        R"(exact_moments(sides, radius=1.0) -> Moments
+
+The exact mean and standard deviation of the perimeter, as Moments(mean, sd).
 
 For sides 1 to 10000 and a finite radius (ValueError otherwise); both to
 about 1e-14 relative.)");
 
   m.def("kernel_sets", &kernel_sets_here,
-        "The instruction sets of the inner loops this processor can run, the fastest first.");
+        "kernel_sets() -> list[str]\n\nThe instruction sets of the inner loops this processor can run, the fastest first.");
 }

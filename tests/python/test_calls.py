@@ -43,6 +43,7 @@ REFUSALS = [
     (dict(sides=3, seed=-2**31 - 1), ValueError, None),
     (dict(sides=3, classes=2**31 - 1), MemoryError, None),
     (dict(sides=3, threads=0), ValueError, None),
+    (dict(sides=3, threads=2**70), ValueError, None),
     (dict(sides=3, isa="sse9"), ValueError, None),
     (dict(sides=3.0), TypeError, None),
     (dict(sides=True), TypeError, None),
@@ -52,6 +53,7 @@ REFUSALS = [
     (dict(sides=3, seed=1.5), TypeError, None),
     (dict(sides=3, classes=None), TypeError, None),
     (dict(sides=3, threads=2.0), TypeError, None),
+    (dict(sides=3, isa=3), TypeError, None),
 ]
 
 
