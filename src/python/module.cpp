@@ -345,7 +345,17 @@ number of threads or the instruction set.
     >>> run.mean, run.exact_mean, run.z
 )";
   m.attr("__version__") = POLYGONS_VERSION;
-  py::module_::import("numpy");  // once here, not in the first call
+  // Imported once here, not in the first call; without it, nothing works.
+  try {
+    py::module_::import("numpy");
+  } catch (py::error_already_set& e) {
+    const std::string python = py::module_::import("sys").attr("executable").cast<std::string>();
+    PyErr_SetString(PyExc_ImportError,
+                    ("polygons needs NumPy, which " + python + " cannot import (" + e.what() +
+                     "); the module was built for " POLYGONS_PYTHON ", whose NumPy it uses")
+                        .c_str());
+    throw py::error_already_set();
+  }
   py::object namedtuple = py::module_::import("collections").attr("namedtuple");
   m.attr("Moments") = namedtuple("Moments", "mean sd");
   m.attr("Mode") = namedtuple("Mode", "x y");
