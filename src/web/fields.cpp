@@ -207,34 +207,6 @@ bool parse_answer_format(const submitted_fields& fields, answer_format& out, fie
   return true;
 }
 
-long long largest_trials(int sides, std::chrono::seconds time_limit) {
-  const double budget = kSideTrialsPerSecond * static_cast<double>(time_limit.count());
-  const double trials = std::floor(budget / (std::max(sides, 1) + kTrialOverheadSides));
-  return static_cast<long long>(std::min(trials, kMaxTrials));
-}
-
-bool fits_time_limit(const run_request& request, std::chrono::seconds time_limit,
-                     field_error& error) {
-  const long long largest = largest_trials(request.sides, time_limit);
-  if (request.trials <= static_cast<double>(largest)) return true;
-  const std::string sides = std::to_string(request.sides);
-  error = {std::string(kTrialsField),
-           std::string(kTrialsField) + ": " + std::to_string(std::llround(request.trials)) +
-               " trials of " + sides + " sides cannot finish within this server's time limit of " +
-               std::to_string(time_limit.count()) + " s; at most " + std::to_string(largest) +
-               " trials for " + sides + " sides"};
-  return false;
-}
-
-std::string trials_limit_note(std::chrono::seconds time_limit) {
-  auto largest = [&](int sides) { return std::to_string(largest_trials(sides, time_limit)); };
-  const auto budget = static_cast<long long>(kSideTrialsPerSecond) * time_limit.count();
-  return "Runs stop after " + std::to_string(time_limit.count()) + " s on this server: at most " +
-         largest(3) + " trials for 3 sides, " + largest(100) + " for 100, " + largest(1000) +
-         " for 1000 and " + largest(10000) + " for 10000 (trials \u00d7 (sides + " +
-         std::to_string(kTrialOverheadSides) + ") up to " + std::to_string(budget) + ").";
-}
-
 std::string limit_text(double value) {
   const bool whole = std::trunc(value) == value && std::fabs(value) < 9e18;
   std::string shortest = whole ? with_plain_exponent(value, std::chars_format::scientific)

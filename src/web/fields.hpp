@@ -2,7 +2,6 @@
 // The six values a visitor submits for one run: strict checking of each field
 // and the parameter lines the program reads on standard input.
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,27 +84,6 @@ enum class answer_format { text, json, csv };
 // or "csv" otherwise. False, with `error` naming the field, for any other
 // value or a field given more than once.
 bool parse_answer_format(const submitted_fields& fields, answer_format& out, field_error& error);
-
-// The work one core does in a second, counted in trials times (sides +
-// kTrialOverheadSides). With one thread the program drew 14 to 17 ns per side
-// and trial (sides 5 to 10000) plus about 20 ns per trial on the machine it was
-// measured on, about 6e7 such units a second; a third of that leaves room for a
-// slower or busier server.
-inline constexpr double kSideTrialsPerSecond = 2e7;
-inline constexpr int kTrialOverheadSides = 2;
-
-// The most trials of polygons with `sides` sides one core draws within
-// `time_limit`, at most kMaxTrials.
-long long largest_trials(int sides, std::chrono::seconds time_limit);
-
-// False, with an error for the trials field naming the number of trials and
-// the largest allowed, when `request` could not finish within `time_limit`.
-bool fits_time_limit(const run_request& request, std::chrono::seconds time_limit,
-                     field_error& error);
-
-// A sentence for the form: the largest number of trials for a few numbers of
-// sides, and the rule behind it.
-std::string trials_limit_note(std::chrono::seconds time_limit);
 
 // The five parameter lines for the program's standard input, each ended by a
 // newline, written so that the program reads back exactly the checked values.

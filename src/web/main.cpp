@@ -66,6 +66,13 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   polygons::web::web_service service(options, std::move(*plot_template));
+  if (service.calibrate(error)) {
+    std::fprintf(stderr, "polygons-web: run costs measured: %s\n",
+                 polygons::web::costs_text(service.costs()).c_str());
+  } else {
+    std::fprintf(stderr, "polygons-web: run costs not measured (%s); taken as %s\n",
+                 error.c_str(), polygons::web::costs_text(service.costs()).c_str());
+  }
   int port = service.bind();
   if (port < 0) {
     std::fprintf(stderr, "polygons-web: cannot listen on %s port %d\n", options.host.c_str(),

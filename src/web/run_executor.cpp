@@ -144,11 +144,6 @@ void log_results_fault(const run_outcome& outcome) {
 
 }  // namespace
 
-double estimated_seconds(const run_request& request) {
-  return request.trials * (std::max(request.sides, 1) + kTrialOverheadSides) /
-         kSideTrialsPerSecond;
-}
-
 int http_status(run_outcome::state state) {
   switch (state) {
     case run_outcome::state::finished: return 200;
@@ -185,6 +180,7 @@ run_executor::run_executor(service_options options, std::string plot_template)
     : options_(std::move(options)),
       plot_template_(std::move(plot_template)),
       child_environment_(child_environment(options_)),
+      costs_(options_.costs),
       slots_(running_limit(options_), options_.max_waiting, kMaxWaitingPerClient, kQuickLane),
       stop_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   std::error_code ignored;
@@ -206,11 +202,25 @@ void run_executor::stop() {
   }
 }
 
+bool run_executor::calibrate(std::string& error) {
+  const run_origin calibration{"calibration", -1};
+  std::optional<run_costs> measured = calibrated_costs(
+      [&](const run_request& request) -> std::optional<double> {
+        run_outcome outcome = run(request, calibration, results_need::required);
+        if (!outcome.id.empty()) remove_run_dir(options_.workdir, outcome.id);
+        if (outcome.result != run_outcome::state::finished) return std::nullopt;
+        return outcome.seconds;
+      },
+      error);
+  if (measured) costs_ = *measured;
+  return measured.has_value();
+}
+
 run_outcome run_executor::run(const run_request& request, const run_origin& origin,
                               results_need need) {
   run_outcome outcome;
   outcome.exact = exact_answer_for(request);
-  slot_request wanted{origin.client, estimated_seconds(request), options_.time_limit, {}};
+  slot_request wanted{origin.client, estimated_seconds(request, costs_), options_.time_limit, {}};
   if (const int socket = origin.client_socket; socket >= 0) {
     wanted.hung_up = [socket] { return peer_hung_up(socket); };
   }
@@ -247,7 +257,8 @@ run_outcome run_executor::run(const run_request& request, const run_origin& orig
   child.client_socket = origin.client_socket;
   child.stop_fd = stop_fd_;
   spawn_result ran = run_child(child);
-  slot.set_used(static_cast<double>(ran.elapsed.count()) / 1000.0);
+  outcome.seconds = static_cast<double>(ran.elapsed.count()) / 1000.0;
+  slot.set_used(outcome.seconds);
 
   outcome.report = std::move(ran.out);
   outcome.diagnostics = std::move(ran.err);
@@ -272,7 +283,7 @@ run_outcome run_executor::run(const run_request& request, const run_origin& orig
   if (!outcome.has_chart) remove_run_dir(options_.workdir, outcome.id);
   if (outcome.result == run_outcome::state::failed) log_failure(outcome);
   if (options_.log_runs) {
-    log_run(request, origin, outcome, static_cast<double>(ran.elapsed.count()) / 1000.0);
+    log_run(request, origin, outcome, outcome.seconds);
   }
   return outcome;
 }

@@ -17,6 +17,7 @@
 #include "sim/exact_moments.hpp"
 #include "web/fields.hpp"
 #include "web/results_file.hpp"
+#include "web/run_cost.hpp"
 #include "web/run_slots.hpp"
 #include "web/service_options.hpp"
 
@@ -43,6 +44,7 @@ struct run_outcome {
   sim::PerimeterMoments exact;          // for the sides and radius asked for
   std::optional<run_results> results;  // the program's figures of a finished run
   std::string results_fault;           // why a finished run has none
+  double seconds = 0;                  // from its start to its end, when it ran
 };
 
 // Whether a run is of use without the program's results file.
@@ -69,13 +71,9 @@ std::string chart_url(std::string_view id);
 inline constexpr std::size_t kMaxWaitingPerClient = 32;
 
 // One slot beyond the regular ones for runs estimated at up to 2 s (a million
-// triangles is a quarter of that), so that a cheap run never waits for a
+// triangles is a tenth of that), so that a cheap run never waits for a
 // flood of expensive ones to end.
 inline constexpr quick_lane kQuickLane{1, 2.0};
-
-// The estimated seconds of one core on a run: what a client is charged in the
-// queue until its run has ended.
-double estimated_seconds(const run_request& request);
 
 class run_executor {
  public:
@@ -94,6 +92,15 @@ class run_executor {
   run_outcome run(const run_request& request, const run_origin& origin,
                   results_need need = results_need::optional);
 
+  // Measures this server's run costs by timing a few runs (web/run_cost.hpp)
+  // and uses them from then on; before any request is served, as the runs
+  // would otherwise compete with them. False, with why in `error`, when that
+  // failed: the costs stay as they were.
+  bool calibrate(std::string& error);
+  // What a run is estimated to cost: what its client is charged in the queue
+  // until it has ended, and what bounds the trials a request may ask for.
+  const run_costs& costs() const { return costs_; }
+
   // True while the run with this id is in progress: its directory stays.
   bool in_progress(std::string_view id) const { return active_ids_.claimed(id); }
 
@@ -104,6 +111,7 @@ class run_executor {
   service_options options_;
   std::string plot_template_;
   std::vector<std::string> child_environment_;
+  run_costs costs_;
   run_slots slots_;
   claims active_ids_;  // runs in progress
   int stop_fd_ = -1;   // readable once stopped

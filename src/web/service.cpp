@@ -97,7 +97,7 @@ bool web_service::running() const { return server_->is_running(); }
 
 page_content web_service::blank_page() const {
   page_content page;
-  page.trials_limit = trials_limit_note(options_.time_limit);
+  page.trials_limit = trials_limit_note(options_.time_limit, executor_.costs());
   return page;
 }
 
@@ -110,7 +110,7 @@ void web_service::answer_form_run(const httplib::Request& req, httplib::Response
   run_request request;
   field_error error;
   if (!parse_run_request(fields, request, error) ||
-      !fits_time_limit(request, options_.time_limit, error)) {
+      !fits_time_limit(request, options_.time_limit, executor_.costs(), error)) {
     page.error = error.message;
     res.status = 400;
     res.set_content(render_page(page), kHtmlType);
@@ -146,7 +146,7 @@ void web_service::answer_api_run(const httplib::Request& req, httplib::Response&
   answer_format format = answer_format::text;
   field_error error;
   if (!parse_run_request(fields, request, error) || !parse_answer_format(fields, format, error) ||
-      !fits_time_limit(request, options_.time_limit, error)) {
+      !fits_time_limit(request, options_.time_limit, executor_.costs(), error)) {
     res.status = 400;
     res.set_content(error.message + "\n", kTextType);
     return;

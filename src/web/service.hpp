@@ -59,6 +59,11 @@ class web_service {
   web_service(const web_service&) = delete;
   web_service& operator=(const web_service&) = delete;
 
+  // Measures what runs cost on this server (run_executor::calibrate); before
+  // serve(). False, with why in `error`, when the defaults stay.
+  bool calibrate(std::string& error) { return executor_.calibrate(error); }
+  const run_costs& costs() const { return executor_.costs(); }
+
   // Binds the listening socket; the port bound (the chosen one when the
   // options say 0), or -1.
   int bind();

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "web/run_cost.hpp"
+
 namespace polygons::web {
 
 struct service_options {
@@ -28,6 +30,8 @@ struct service_options {
   // The front server's address: only its requests name the client in
   // X-Real-IP or X-Forwarded-For. Empty: the connection's peer is the client.
   std::string trusted_proxy;
+  // What runs cost until the service has measured its own (web/run_cost.hpp).
+  run_costs costs;
 };
 
 }  // namespace polygons::web

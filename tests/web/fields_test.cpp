@@ -188,53 +188,6 @@ TEST(AnswerFormat, TakesTextJsonOrCsvAndRefusesAnythingElseNamingTheField) {
   }
 }
 
-struct budget_case {
-  int sides;
-  long long time_limit;
-  double trials;
-  bool fits;
-  long long largest;
-};
-
-// trials x (sides + 2) <= 2e7 per second of the time limit, at most 1e8.
-TEST(TimeLimitBudget, RefusesTrialsThatCannotFinishNamingTheLargestAllowed) {
-  const budget_case cases[] = {
-      {3, 60, 1e8, true, 100000000},     // capped by the program's own limit
-      {100, 60, 11764705, true, 11764705},
-      {100, 60, 11764706, false, 11764705},
-      {10000, 60, 119976, true, 119976},
-      {10000, 60, 1e8, false, 119976},
-      {10000, 1, 1999, true, 1999},
-      {10000, 1, 2000, false, 1999},
-      {1, 1, 1e8, false, 6666666},
-  };
-  for (const budget_case& c : cases) {
-    const std::chrono::seconds limit(c.time_limit);
-    EXPECT_EQ(largest_trials(c.sides, limit), c.largest) << c.sides << " sides, " << c.time_limit;
-    run_request request;
-    request.sides = c.sides;
-    request.trials = c.trials;
-    field_error error;
-    EXPECT_EQ(fits_time_limit(request, limit, error), c.fits) << c.sides << " " << c.trials;
-    if (!c.fits) {
-      EXPECT_EQ(error.field, "trials");
-      EXPECT_EQ(error.message.rfind("trials: " + std::to_string(std::llround(c.trials)) +
-                                        " trials of " + std::to_string(c.sides) + " sides",
-                                    0),
-                0u)
-          << error.message;
-      EXPECT_NE(error.message.find("at most " + std::to_string(c.largest) + " trials"),
-                std::string::npos)
-          << error.message;
-    }
-  }
-  EXPECT_NE(trials_limit_note(std::chrono::seconds(60))
-                .find("at most 100000000 trials for 3 sides, 11764705 for 100, 1197604 for 1000 "
-                      "and 119976 for 10000"),
-            std::string::npos)
-      << trials_limit_note(std::chrono::seconds(60));
-}
-
 TEST(ParameterLines, DefaultsGiveFiveLinesTheProgramReads) {
   EXPECT_EQ(parameter_lines(run_request{}), "3\n1\n1e+06 1\n0\n0\n");
   run_request r{10000, 0.1, 1234.4, -7, 50, 1};

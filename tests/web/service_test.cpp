@@ -96,7 +96,8 @@ std::string api_query(const run_request& r) {
 // A run too expensive for the quick lane, which would take it beside busy slots.
 run_request beyond_quick_lane() {
   run_request request;
-  request.trials = 1e7;
+  request.sides = 1000;
+  request.trials = 1e6;
   return request;
 }
 
@@ -241,7 +242,7 @@ TEST_F(Service, ServesTheFormAndRefusesUnknownPaths) {
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
   EXPECT_NE(page->body.find("<form method=\"post\" action=\"/run\">"), std::string::npos);
-  EXPECT_NE(page->body.find(html_escape(trials_limit_note(service_options{}.time_limit))),
+  EXPECT_NE(page->body.find(html_escape(trials_limit_note(service_options{}.time_limit, run_costs{}))),
             std::string::npos)
       << "the form shows the largest number of trials";
   EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
@@ -276,7 +277,7 @@ TEST_F(Service, RefusesBadParametersNamingTheField) {
     EXPECT_EQ(api->body.rfind(field + ":", 0), 0u) << api->body;
     if (query.find("sides=10000") != std::string::npos) {
       EXPECT_NE(api->body.find("100000000 trials of 10000 sides"), std::string::npos) << api->body;
-      EXPECT_NE(api->body.find("at most " + std::to_string(largest_trials(10000, 60s))),
+      EXPECT_NE(api->body.find("at most " + std::to_string(largest_trials(10000, 0, 60s, run_costs{}))),
                 std::string::npos)
           << api->body;
     }
@@ -472,7 +473,8 @@ TEST_F(Service, AnswersBusyWhenSlotsAndQueueAreFull) {
   EXPECT_EQ(busy->status, 503);
   EXPECT_EQ(busy->get_header_value("Retry-After"), "10");
   auto busy_page = service.client("10.0.0.3")->Post(
-      "/run", "sides=3&radius=1&trials=1e7&seed=1&classes=0", "application/x-www-form-urlencoded");
+      "/run", "sides=1000&radius=1&trials=1e6&seed=1&classes=0",
+      "application/x-www-form-urlencoded");
   ASSERT_TRUE(busy_page);
   EXPECT_EQ(busy_page->status, 503);
 
@@ -804,6 +806,37 @@ TEST_F(Service, FormRunShowsTheReportAndTheChart) {
   auto chart = client->Get(match[1].str());
   ASSERT_TRUE(chart);
   EXPECT_EQ(chart->status, 200);
+}
+
+// Whole runs beside their estimate once the service has measured its costs,
+// from few trials of many classes to the largest runs the time limit takes:
+// within a wide margin here (bench/web_cost_bench.cpp prints the ratios).
+TEST_F(Service, EstimatesWholeRunsWithinAWideMarginOnceCalibrated) {
+  SKIP_UNLESS_PROGRAM_COMPLETE();
+  service_options options = options_with(POLYGONS_BINARY);
+  options.time_limit = 4s;
+  options.log_runs = false;
+  run_executor executor(options, test_template());
+  std::string error;
+  ASSERT_TRUE(executor.calibrate(error)) << error;
+  const run_costs costs = executor.costs();
+  auto largest = [&](int sides, int classes) {
+    return static_cast<double>(largest_trials(sides, classes, options.time_limit, costs));
+  };
+  const run_request shapes[] = {
+      {3, 1.0, 1000, 1, 10000, 0},       {3, 1.0, 1000, 1, 10000, 1},
+      {3, 1.0, 1e6, 1, 0, 0},            {3, 1.0, largest(3, 0), 1, 0, 0},
+      {100, 1.0, largest(100, 0), 1, 0, 0}, {10000, 1.0, largest(10000, 0), 1, 0, 0},
+      {10000, 1.0, std::floor(largest(10000, 10000) / 10), 1, 10000, 0},
+  };
+  for (const run_request& shape : shapes) {
+    run_outcome outcome = executor.run(shape, {}, results_need::required);
+    ASSERT_EQ(outcome.result, run_outcome::state::finished) << api_query(shape);
+    const double ratio = outcome.seconds / estimated_seconds(shape, costs);
+    EXPECT_TRUE(ratio > 0.25 && ratio < 4)
+        << api_query(shape) << ": " << outcome.seconds << " s, estimated "
+        << estimated_seconds(shape, costs) << " s (" << costs_text(costs) << ")";
+  }
 }
 
 TEST_F(Service, ConcurrentRunsEachGetTheirOwnReport) {
