@@ -35,13 +35,29 @@ namespace {
 // interpreter until the trials have stopped.
 struct Interrupted {};
 
+// The caller's floating-point mode while the scope lives: Python code that
+// runs during the trials (signal handlers, sys.stderr) must not run in the
+// trials' mode, which reads subnormal numbers as 0.
+class InCallersMode {
+ public:
+  explicit InCallersMode(run::FloatingPointMode callers) : trials_(run::floating_point_mode()) {
+    run::restore_floating_point_mode(callers);
+  }
+  ~InCallersMode() { run::restore_floating_point_mode(trials_); }
+  InCallersMode(const InCallersMode&) = delete;
+  InCallersMode& operator=(const InCallersMode&) = delete;
+
+ private:
+  run::FloatingPointMode trials_;
+};
+
 // Watches a run from the thread that called it, with the interpreter
 // released: a few times a second it takes the interpreter back to run the
 // signal handlers (Ctrl-C) and, when asked, to show the progress on
-// sys.stderr.
+// sys.stderr once the run has lasted a second, as the program does.
 class RunWatch : public sim::ProgressSink {
  public:
-  explicit RunWatch(bool show) : show_(show) {}
+  explicit RunWatch(bool show) : show_(show), callers_mode_(run::floating_point_mode()) {}
 
   void start() override {
     start_ = Clock::now();
@@ -49,45 +65,79 @@ class RunWatch : public sim::ProgressSink {
   }
 
   void update(double fraction_done) override {
-    const Clock::time_point now = Clock::now();
-    if (now < next_look_) return;
-    next_look_ = now + kLookEvery;
-    const py::gil_scoped_acquire interpreter;
-    if (PyErr_CheckSignals() != 0) throw Interrupted{};
-    if (show_) {
-      const double seconds = std::chrono::duration<double>(now - start_).count();
-      const double left = fraction_done > 0.0 ? seconds * (1.0 - fraction_done) / fraction_done : -1.0;
-      const std::string line = run::progress_text(fraction_done, left);
-      write("\r" + line + std::string(shown_length_ > line.size() ? shown_length_ - line.size() : 0, ' '));
-      shown_length_ = std::max(shown_length_, line.size());
-    }
+    fraction_done_ = fraction_done;
+    look();
   }
 
-  // Clears the line, as the program's progress line does.
+  // Between blocks of trials: the clock is read only every so many.
+  void tick() override {
+    if (++ticks_ % kTicksPerClock == 0) look();
+  }
+
   void finish() override {
-    if (!show_ || shown_length_ == 0) return;
+    if (shown_length_ == 0) return;
     const py::gil_scoped_acquire interpreter;
+    clear();
+  }
+
+  // With the interpreter held: removes the progress line, if one is shown.
+  // An interrupt that comes meanwhile stays pending in the interpreter.
+  void clear() {
+    if (shown_length_ == 0) return;
+    const InCallersMode callers(callers_mode_);
     write("\r" + std::string(shown_length_, ' ') + "\r");
+    shown_length_ = 0;
   }
 
  private:
   using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::milliseconds kLookEvery{50};
+  static constexpr std::chrono::seconds kShowAfter{1};
+  static constexpr unsigned kTicksPerClock = 16;
+
+  void look() {
+    const Clock::time_point now = Clock::now();
+    if (now < next_look_) return;
+    next_look_ = now + kLookEvery;
+    const py::gil_scoped_acquire interpreter;
+    const InCallersMode callers(callers_mode_);
+    if (PyErr_CheckSignals() != 0) throw Interrupted{};
+    if (show_ && now - start_ >= kShowAfter) show(now);
+  }
+
+  void show(Clock::time_point now) {
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double f = fraction_done_;
+    const std::string line = run::progress_text(f, f > 0.0 ? seconds * (1.0 - f) / f : -1.0);
+    const std::size_t blanks = shown_length_ > line.size() ? shown_length_ - line.size() : 0;
+    if (!write("\r" + line + std::string(blanks, ' '))) throw Interrupted{};
+    shown_length_ = std::max(shown_length_, line.size());
+  }
 
   // Called with the interpreter held. A display that cannot be written is
-  // given up, not the run.
-  void write(const std::string& text) {
+  // given up, not the run; an interrupt (KeyboardInterrupt, SystemExit) that
+  // comes during the write is left pending, and the answer is false.
+  bool write(const std::string& text) {
+    if (!show_) return true;
     try {
       py::object err = py::module_::import("sys").attr("stderr");
       err.attr("write")(text);
       err.attr("flush")();
-    } catch (const py::error_already_set&) {
+    } catch (py::error_already_set& e) {
       show_ = false;
+      if (!e.matches(PyExc_Exception)) {
+        e.restore();
+        return false;
+      }
     }
+    return true;
   }
 
   bool show_;
+  run::FloatingPointMode callers_mode_;
   std::size_t shown_length_ = 0;
+  double fraction_done_ = 0.0;
+  unsigned ticks_ = 0;
   Clock::time_point start_;
   Clock::time_point next_look_;
 };
@@ -113,10 +163,13 @@ void run_released(bool show_progress, sim::EngineOptions& options, Work work) {
     const py::gil_scoped_release released;
     work();
   } catch (const Interrupted&) {
+    watch.clear();
     throw py::error_already_set();  // the pending KeyboardInterrupt
   } catch (const text::FatalError& e) {
     raise_refusal(e);
   }
+  // An interrupt during the last words of the progress line.
+  if (PyErr_Occurred() != nullptr) throw py::error_already_set();
 }
 
 std::int32_t int32_argument(const char* name, std::int64_t value) {
@@ -133,11 +186,17 @@ std::string type_name(const py::handle& value) {
 }
 
 // A whole number (a Python or NumPy integer, not a bool nor a float).
+// Whether `value` is a truth value, Python's or NumPy's: not a number here.
+bool is_truth_value(const py::handle& value) {
+  return PyBool_Check(value.ptr()) || type_name(value) == "bool_";
+}
+
 std::int64_t whole_number(const char* name, const py::handle& value) {
-  if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr())) {
+  if (is_truth_value(value) || !PyIndex_Check(value.ptr())) {
     throw py::type_error(std::string(name) + " must be an integer, not " + type_name(value));
   }
   const py::int_ number = py::reinterpret_steal<py::int_>(PyNumber_Index(value.ptr()));
+  if (!number) throw py::error_already_set();  // what __index__ raised
   int overflow = 0;
   const long long whole = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
   if (overflow != 0) {
@@ -166,7 +225,10 @@ sim::EngineOptions engine_options(const py::object& threads, const py::object& i
   if (isa.is_none()) {
     options.kernels = &run::kernels_for_run();
   } else if (PyUnicode_Check(isa.ptr())) {
-    const std::string name = isa.cast<std::string>();
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(isa.ptr(), &size);
+    if (text == nullptr) throw py::error_already_set();  // not encodable: UnicodeEncodeError
+    const std::string name(text, static_cast<std::size_t>(size));
     options.kernels = &run::kernels_named(name, "isa='" + name + "'");
   } else {
     throw py::type_error("isa must be the name of an instruction set or None, not " + type_name(isa));
@@ -176,14 +238,23 @@ sim::EngineOptions engine_options(const py::object& threads, const py::object& i
 
 // A real number: a Python or NumPy integer or real (not a bool, not text).
 double real_number(const char* name, const py::handle& value) {
-  if (PyBool_Check(value.ptr()) ||
+  if (is_truth_value(value) ||
       !(PyFloat_Check(value.ptr()) || PyIndex_Check(value.ptr()) ||
         py::hasattr(value, "__float__")) ||
       PyUnicode_Check(value.ptr()) || PyBytes_Check(value.ptr())) {
     throw py::type_error(std::string(name) + " must be a number, not " + type_name(value));
   }
   const py::object real = py::reinterpret_steal<py::object>(PyNumber_Float(value.ptr()));
-  if (!real) throw py::error_already_set();
+  if (!real) {
+    // An integer beyond the doubles is infinite, as the program reads 1e400.
+    if (PyLong_Check(value.ptr()) && PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      PyErr_Clear();
+      return py::int_(py::reinterpret_borrow<py::object>(value)) > py::int_(0)
+                 ? std::numeric_limits<double>::infinity()
+                 : -std::numeric_limits<double>::infinity();
+    }
+    throw py::error_already_set();
+  }
   return PyFloat_AsDouble(real.ptr());
 }
 
@@ -308,11 +379,8 @@ py::array_t<double> perimeters(const py::object& sides, const py::object& radius
   return values;
 }
 
-py::object exact_moments(const py::object& sides, const py::object& radius) {
-  const std::int32_t n = int32_number("sides", sides);
-  const double r = real_number("radius", radius);
-  const sim::PerimeterMoments moments = sim::exact_perimeter_moments(n, r);
-  return py::module_::import("polygons").attr("Moments")(moments.mean, moments.stdev);
+sim::PerimeterMoments exact_moments(const py::object& sides, const py::object& radius) {
+  return sim::exact_perimeter_moments(int32_number("sides", sides), real_number("radius", radius));
 }
 
 std::vector<std::string> kernel_sets_here() {
@@ -364,7 +432,8 @@ number of threads or the instruction set.
 
 Parameters as used (after the program's limits and defaults): sides,
 radius, trials, seed, classes; seed_state, the generator's two words before
-the first trial (the clock's, for seed 0); isa and threads, how it ran.
+the first trial (the clock's, for seed 0); isa and threads, how it ran
+(the threads asked for: a run takes at most one per chunk of its trials).
 
 Histogram, one element per class, as NumPy arrays (read-only): centres,
 counts (int64, summing to trials), density (count / (trials * class_width))
@@ -456,7 +525,12 @@ here); an array that would take more than half of this machine's memory is
 refused (ValueError) before anything is allocated. threads, isa and
 progress as for simulate().)");
 
-  m.def("exact_moments", &exact_moments, "sides"_a, "radius"_a = 1.0,
+  m.def("exact_moments",
+        [moments_type = m.attr("Moments")](const py::object& sides, const py::object& radius) {
+          const polygons::sim::PerimeterMoments moments = exact_moments(sides, radius);
+          return py::object(moments_type(moments.mean, moments.stdev));
+        },
+        "sides"_a, "radius"_a = 1.0,
         R"(exact_moments(sides, radius=1.0) -> Moments
 
 The exact mean and standard deviation of the perimeter, as Moments(mean, sd).

@@ -39,16 +39,17 @@ void set_floating_point_mode() {
 #endif
 }
 
-FloatingPointModeScope::FloatingPointModeScope() {
+FloatingPointMode floating_point_mode() {
 #ifdef POLYGONS_HAS_MXCSR
-  saved_ = _mm_getcsr();
+  return _mm_getcsr();
+#else
+  return 0;
 #endif
-  set_floating_point_mode();
 }
 
-FloatingPointModeScope::~FloatingPointModeScope() {
+void restore_floating_point_mode([[maybe_unused]] FloatingPointMode mode) {
 #ifdef POLYGONS_HAS_MXCSR
-  _mm_setcsr(saved_);
+  _mm_setcsr(mode);
 #endif
 }
 

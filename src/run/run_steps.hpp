@@ -20,18 +20,23 @@ namespace polygons::run {
 // trials without it sets it first. Threads started later inherit it.
 void set_floating_point_mode();
 
+// The floating-point mode of the calling thread, as a value to put back.
+using FloatingPointMode = unsigned;
+FloatingPointMode floating_point_mode();
+void restore_floating_point_mode(FloatingPointMode mode);
+
 // The trials' floating-point mode for the calling thread while the scope
 // lives, and the mode it had before once it ends: for callers that share
 // their thread with other code (an interpreter).
 class FloatingPointModeScope {
  public:
-  FloatingPointModeScope();
-  ~FloatingPointModeScope();
+  FloatingPointModeScope() : saved_(floating_point_mode()) { set_floating_point_mode(); }
+  ~FloatingPointModeScope() { restore_floating_point_mode(saved_); }
   FloatingPointModeScope(const FloatingPointModeScope&) = delete;
   FloatingPointModeScope& operator=(const FloatingPointModeScope&) = delete;
 
  private:
-  unsigned saved_ = 0;
+  FloatingPointMode saved_;
 };
 
 // How a run's trials are run, once its parameters are checked: as

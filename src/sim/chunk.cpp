@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "sim/engine.hpp"
 #include "sim/sine_and_moments.hpp"
 #include "sim/trials.hpp"
 
@@ -164,6 +165,8 @@ void run_blocks(SeedState state, std::int64_t first, std::int64_t trials, const 
     ready -= block;
     trials -= static_cast<std::int64_t>(block);
     first += static_cast<std::int64_t>(block);
+    if (w.ticks != nullptr) w.ticks->tick();
+    if (run.abandoned != nullptr && run.abandoned->load(std::memory_order_relaxed)) return;
   }
 }
 

@@ -3,6 +3,7 @@
 // draws, sums of sides, perimeters, then the classes and the moments. The engine
 // (sim/engine.hpp) hands chunks to its threads and merges what they return.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "sim/sorting.hpp"
 
 namespace polygons::sim {
+
+class ProgressSink;  // sim/engine.hpp
 
 // Count, mean and sum of squared deviations of a stream of perimeters; two of
 // them merge by the pairwise formula (Chan, Golub and LeVeque).
@@ -51,6 +54,9 @@ struct RunSetup {
   const KernelSet* kernels = nullptr;
   std::int64_t* shared_counts = nullptr;  // set when the threads count into one array
   double* perimeters = nullptr;  // when set, each trial's perimeter goes to its index here
+  // Set once the run is given up: chunks end at their next block, their
+  // figures unfinished.
+  const std::atomic<bool>* abandoned = nullptr;
 };
 
 // The work arrays of one thread, allocated before the threads start, none
@@ -70,6 +76,7 @@ struct Workspace {
   LineVector<double> positions;
   BucketSort bucket;  // for larger polygons
   std::vector<std::int64_t> counts;  // the thread's own class counts, when it has them
+  ProgressSink* ticks = nullptr;     // told between blocks (the calling thread's workspace)
 };
 
 // The trials of chunk c, counted into the workspace's counts or the shared

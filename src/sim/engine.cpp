@@ -44,9 +44,12 @@ RunSetup run_setup(const TrialRun& trial_run, const EngineOptions& options) {
 // The chunks of `range`, taken by `threads` threads in turn (fewer when the
 // system will not start them all: results do not depend on how many threads
 // take part).
-std::vector<ChunkStats> run_chunks(const RunSetup& run, ChunkRange range,
+std::vector<ChunkStats> run_chunks(RunSetup run, ChunkRange range,
                                    std::vector<Workspace>& workspaces, ProgressSink* progress) {
   std::vector<ChunkStats> chunks(static_cast<std::size_t>(range.last - range.first));
+  std::atomic<bool> abandoned{false};
+  run.abandoned = &abandoned;
+  workspaces[0].ticks = progress;
   const std::int64_t share_trials =
       std::min(range.last * run.chunk, run.trials) - range.first * run.chunk;
   std::atomic<std::int64_t> next_chunk{range.first};
@@ -77,7 +80,8 @@ std::vector<ChunkStats> run_chunks(const RunSetup& run, ChunkRange range,
   try {
     work(0);
   } catch (...) {
-    next_chunk.store(range.last, std::memory_order_relaxed);  // the others stop too
+    abandoned.store(true, std::memory_order_relaxed);  // the others stop too
+    next_chunk.store(range.last, std::memory_order_relaxed);
     throw;  // once `helpers` has joined them
   }
   helpers.clear();  // joins

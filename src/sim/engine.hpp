@@ -31,15 +31,16 @@ namespace polygons::sim {
 
 // Where a run tells how far it has got. The engine calls it only from the
 // thread that called run_trials: start once before the first trial, update
-// after some chunks, finish once after the last trial. What update throws
-// stops the run: the other threads take no further chunk, and the exception
-// leaves run_trials (or run_share) once they have finished the chunks they
-// hold.
+// after some chunks, tick between blocks of trials (some thousand draws,
+// however large the chunks), finish once after the last trial. What update
+// or tick throws stops the run: every thread ends its chunk at its next
+// block, and the exception leaves run_trials (or run_share) once they have.
 class ProgressSink {
  public:
   virtual ~ProgressSink() = default;
   virtual void start() = 0;
   virtual void update(double fraction_done) = 0;
+  virtual void tick() {}
   virtual void finish() = 0;
 };
 

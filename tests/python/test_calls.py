@@ -12,6 +12,7 @@ import textwrap
 import threading
 import time
 
+import numpy as np
 import pytest
 
 import polygons
@@ -28,6 +29,11 @@ def program_refusal(stdin):
     return done.stderr.strip().removeprefix("polygons: ")
 
 
+class RaisingIndex:
+    def __index__(self):
+        raise ArithmeticError("raised by __index__")
+
+
 # The call, the exception, and the program's input that it refuses the same
 # way (None: the program cannot be asked this, or words its message for text).
 REFUSALS = [
@@ -37,6 +43,7 @@ REFUSALS = [
     (dict(sides=3, radius=1e-310), ValueError, "3\n1e-310\n1000 1\n0\n0\n"),  # read as 0
     (dict(sides=3, radius=1e308), ValueError, "3\n1e308\n1000 1\n0\n0\n"),
     (dict(sides=3, radius=math.inf), ValueError, None),
+    (dict(sides=3, radius=10**400), ValueError, None),
     (dict(sides=3, radius=math.nan), ValueError, None),
     (dict(sides=3, trials=math.nan), ValueError, None),
     (dict(sides=2**31), ValueError, None),
@@ -54,6 +61,9 @@ REFUSALS = [
     (dict(sides=3, classes=None), TypeError, None),
     (dict(sides=3, threads=2.0), TypeError, None),
     (dict(sides=3, isa=3), TypeError, None),
+    (dict(sides=3, isa="\udcff"), ValueError, None),
+    (dict(sides=np.bool_(True)), TypeError, None),
+    (dict(sides=3, seed=RaisingIndex()), ArithmeticError, None),
 ]
 
 
@@ -133,11 +143,13 @@ def test_threads_run_while_the_trials_do_and_each_call_gets_its_own_result():
 
 
 CHILD = textwrap.dedent("""
-    import sys, time, polygons
-    call = getattr(polygons, sys.argv[1])
+    import signal, sys, polygons
+    call, sides = getattr(polygons, sys.argv[1]), int(sys.argv[2])
+    # Python code that runs during the trials keeps Python's own arithmetic.
+    signal.signal(signal.SIGUSR1, lambda *_: print("subnormal", float("1e-310") > 0, flush=True))
     print("running", flush=True)
     try:
-        call(2000, trials=10**6 if sys.argv[1] == "perimeters" else 2e9, progress=True)
+        call(sides, trials=10**6 if sys.argv[1] == "perimeters" else 2e9, progress=True)
         print("finished", flush=True)
     except KeyboardInterrupt:
         print("interrupted", flush=True)
@@ -145,13 +157,17 @@ CHILD = textwrap.dedent("""
 """)
 
 
-@pytest.mark.parametrize("call", ["simulate", "perimeters"])
-def test_ctrl_c_stops_a_long_run_within_a_second(call):
-    child = subprocess.Popen([sys.executable, "-c", CHILD, call], stdout=subprocess.PIPE,
-                             stderr=subprocess.DEVNULL, text=True)
+# The largest polygons have chunks of many seconds: Ctrl-C stops them inside.
+@pytest.mark.parametrize("call, sides", [("simulate", 2000), ("perimeters", 2000),
+                                         ("simulate", 100_000)])
+def test_ctrl_c_stops_a_long_run_within_a_second(call, sides):
+    child = subprocess.Popen([sys.executable, "-c", CHILD, call, str(sides)],
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     try:
         assert child.stdout.readline() == "running\n"
         time.sleep(0.5)
+        child.send_signal(signal.SIGUSR1)
+        assert child.stdout.readline() == "subnormal True\n"
         sent = time.monotonic()
         child.send_signal(signal.SIGINT)
         assert child.stdout.readline() == "interrupted\n"

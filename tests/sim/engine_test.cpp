@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "every_kernel_set.hpp"
@@ -183,29 +185,51 @@ TEST(Engine, ManyClassesCountIntoOneSharedArray) {
 }
 
 // What the progress sink throws (an interrupt, from the Python module) ends
-// the run: the other threads take no further chunk, so only a small part of
-// the trials has a perimeter when the exception arrives.
+// the run: every thread ends its chunk at its next block and takes no
+// further one, so only a small part of the trials has a perimeter when the
+// exception arrives, whether it came between chunks or inside a long one.
 TEST(Engine, ProgressThatThrowsStopsEveryThread) {
   struct Interrupt : ProgressSink {
+    bool from_tick = false;
+    int ticks = 0;
     void start() override {}
-    void update(double) override { throw std::runtime_error("interrupted"); }
+    void update(double) override {
+      if (!from_tick) throw std::runtime_error("interrupted");
+    }
+    // The first tick gives the other threads time to be well inside their
+    // chunks, which take far longer; the second stops the run.
+    void tick() override {
+      if (!from_tick) return;
+      if (++ticks == 1) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (ticks == 2) throw std::runtime_error("interrupted");
+    }
     void finish() override {}
-  } interrupt;
-  const std::int64_t N = 4'000'000;
-  std::vector<double> perimeters(static_cast<std::size_t>(N), -1.0);
-  EngineOptions options;
-  options.threads = 3;
-  options.chunk_trials = 1000;
-  options.progress = &interrupt;
-  options.perimeters = perimeters.data();
-  std::vector<std::int64_t> counts;
-  SeedState rng = seeded(1);
-  EXPECT_THROW(run_trials(3, 1.0, N, K1ST, 11, 0.0, perimeter_max(3, 1.0), counts, rng, options),
-               std::runtime_error);
-  const auto measured = std::count_if(perimeters.begin(), perimeters.end(),
-                                      [](double p) { return p >= 0.0; });
-  EXPECT_GE(measured, 1000);
-  EXPECT_LT(measured, N / 2);
+  };
+  struct Row {
+    bool from_tick;
+    std::int32_t n;
+    std::int64_t N, chunk;
+  };
+  for (const Row row : {Row{false, 3, 4'000'000, 1000}, Row{true, 1000, 1'000'000, 500'000}}) {
+    SCOPED_TRACE(row.from_tick ? "inside a chunk" : "between chunks");
+    Interrupt interrupt;
+    interrupt.from_tick = row.from_tick;
+    std::vector<double> perimeters(static_cast<std::size_t>(row.N), -1.0);
+    EngineOptions options;
+    options.threads = 2;
+    options.chunk_trials = row.chunk;
+    options.progress = &interrupt;
+    options.perimeters = perimeters.data();
+    std::vector<std::int64_t> counts;
+    SeedState rng = seeded(1);
+    EXPECT_THROW(run_trials(row.n, 1.0, row.N, K1ST, 11, 0.0, perimeter_max(row.n, 1.0), counts,
+                            rng, options),
+                 std::runtime_error);
+    const auto measured = std::count_if(perimeters.begin(), perimeters.end(),
+                                        [](double p) { return p >= 0.0; });
+    EXPECT_GE(measured, 1);
+    EXPECT_LT(measured, row.N / 2);
+  }
 }
 
 TEST(ChunkSize, IndependentOfThreadsAndBounded) {
