@@ -101,6 +101,9 @@ class run_executor {
   // until it has ended, and what bounds the trials a request may ask for.
   const run_costs& costs() const { return costs_; }
 
+  // Runs waiting for a slot.
+  std::size_t queued() const { return slots_.queued(); }
+
   // True while the run with this id is in progress: its directory stays.
   bool in_progress(std::string_view id) const { return active_ids_.claimed(id); }
 

@@ -63,6 +63,8 @@ class web_service {
   // serve(). False, with why in `error`, when the defaults stay.
   bool calibrate(std::string& error) { return executor_.calibrate(error); }
   const run_costs& costs() const { return executor_.costs(); }
+  // Runs waiting for a slot.
+  std::size_t queued_runs() const { return executor_.queued(); }
 
   // Binds the listening socket; the port bound (the chosen one when the
   // options say 0), or -1.

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -236,10 +237,21 @@ void wait_for_end(pid_t pid, const spawn_request& request, clock_type::time_poin
   }
 }
 
-// Killed members of the group that had left the child become orphans and are
-// reaped by init; waits (briefly) until none is left, zombies included.
+// Killed members of the group that the child had started (the chart's
+// plotting program) outlive it as orphans. Init may take a second or more to
+// reap them, and the slot stays held until they are gone: this process takes
+// its orphaned descendants instead, so that their ends are reaped here.
+void adopt_orphans() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
+
+// Reaps the group's members as they end and waits (at most 2 s) until none
+// is left, zombies included.
 void wait_for_group_end(pid_t group) {
-  for (int i = 0; i < 1000 && ::kill(-group, 0) == 0; ++i) ::usleep(2000);
+  for (int i = 0; i < 2000; ++i) {
+    while (::waitpid(-group, nullptr, WNOHANG) > 0) {
+    }
+    if (::kill(-group, 0) != 0) return;
+    ::usleep(1000);
+  }
 }
 
 }  // namespace
@@ -268,6 +280,7 @@ spawn_result run_child(const spawn_request& request) {
   pid_t pid = -1;
   const auto start = clock_type::now();
   const auto deadline = start + request.time_limit;
+  adopt_orphans();
   if (!pipes.open(result.start_error) || !spawn_child(request, pipes, pid, result.start_error)) {
     return result;
   }

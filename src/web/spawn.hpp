@@ -54,7 +54,9 @@ std::vector<std::string> environment_without(const std::vector<std::string_view>
 // limit, when an output stream passes its limit, or as soon as the client
 // socket reports that its peer hung up or the stop descriptor is readable, the
 // whole group is killed.
-// Every process of the group is gone when this returns.
+// Every process of the group is gone when this returns: the calling process
+// becomes the reaper of its orphaned descendants, so that it reaps those the
+// child left behind itself.
 spawn_result run_child(const spawn_request& request);
 
 }  // namespace polygons::web
