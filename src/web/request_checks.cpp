@@ -92,6 +92,11 @@ bool refused_up_front(const httplib::Request& req, httplib::Response& res,
   return false;
 }
 
+bool awaits_visitor(const httplib::Request& req) {
+  return req.get_header_value("Sec-Fetch-Site") == "cross-site" &&
+         req.get_header_value("Sec-Fetch-User") != "?1";
+}
+
 bool ends_connection(const httplib::Response& res) {
   return res.status >= 400 && res.get_header_value("Connection") == "close";
 }

@@ -23,6 +23,11 @@ namespace polygons::web {
 bool refused_up_front(const httplib::Request& req, httplib::Response& res,
                       const std::vector<std::string>& server_names);
 
+// True for a run that another site's page navigated to without the visitor
+// activating anything (a script's navigation rather than a click): the run
+// waits for the visitor to press Run.
+bool awaits_visitor(const httplib::Request& req);
+
 // True for an answer after which the connection is dropped: what the client
 // sent after the request line and headers may be an unread body, never a
 // next request.

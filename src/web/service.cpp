@@ -65,6 +65,16 @@ void widen_listen_queue(int port) {
   if (int socket = listening_socket(port); socket >= 0) ::listen(socket, SOMAXCONN);
 }
 
+// Another site's link followed without a click: the form filled in with
+// its parameters, to be run by the visitor's own press of Run.
+void answer_with_filled_form(const page_content& blank, const submitted_fields& fields,
+                             httplib::Response& res) {
+  page_content page = blank;
+  page.form = form_values_from(fields);
+  page.notice = "This run was linked from another site; press Run to start it.";
+  res.set_content(render_page(page), kHtmlType);
+}
+
 }  // namespace
 
 web_service::web_service(service_options options, std::string plot_template)
@@ -105,6 +115,7 @@ void web_service::answer_form_run(const httplib::Request& req, httplib::Response
   set_common_headers(res);
   res.set_header("Cache-Control", "no-store");
   submitted_fields fields = fields_of(req);
+  if (awaits_visitor(req)) return answer_with_filled_form(blank_page(), fields, res);
   page_content page = blank_page();
   page.form = form_values_from(fields);
   run_request request;
@@ -142,6 +153,7 @@ void web_service::answer_api_run(const httplib::Request& req, httplib::Response&
   set_common_headers(res);
   res.set_header("Cache-Control", "no-store");
   const submitted_fields fields = fields_of(req);
+  if (awaits_visitor(req)) return answer_with_filled_form(blank_page(), fields, res);
   run_request request;
   answer_format format = answer_format::text;
   field_error error;

@@ -25,7 +25,9 @@
 // take only their methods (405 with Allow: HEAD would start a run), and a run
 // that another site's page asks for, other than by a link the visitor
 // followed, or a POST to /run from another site's page is refused (403);
-// these refusals close the connection. Answers to runs: 400 for a refused
+// these refusals close the connection. A link that another site's page
+// follows without the visitor's click shows the form filled in with its
+// values, and runs nothing until the visitor presses Run. Answers to runs: 400 for a refused
 // field (the message starts with its name, `format` included), also for more
 // trials than the time limit allows for the sides; 429 with Retry-After while
 // the same client has as many runs waiting as it may; 503 with Retry-After

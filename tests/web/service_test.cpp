@@ -693,6 +693,10 @@ TEST_F(Service, RefusesRequestsNoRouteMayTakeAndDropsTheConnection) {
        "HTTP/1.1 403 ", ""},
       {post("/run", host + "Origin: null\r\n", form), "HTTP/1.1 403 ", ""},
       {post("/run", host + "Sec-Fetch-Site: cross-site\r\n", form), "HTTP/1.1 403 ", ""},
+      // A sibling site under the same domain is another site for a form post.
+      {post("/run", host + "Sec-Fetch-Site: same-site\r\nOrigin: http://other.localhost\r\n",
+            form),
+       "HTTP/1.1 403 ", ""},
       // Another site's image, script or fetch of a run; a navigation of a frame.
       {"GET " + kRawApiRun + " HTTP/1.1\r\n" + host + cross_site + "no-cors\r\n" +
            "Sec-Fetch-Dest: image\r\n\r\n",
@@ -723,6 +727,24 @@ TEST_F(Service, RefusesRequestsNoRouteMayTakeAndDropsTheConnection) {
   }
   EXPECT_FALSE(fs::exists(scratch_.path() / "ran")) << "a refused request started a run";
 
+  // A link of another site's page that its script navigates to, with no
+  // click of the visitor: the form filled in with the link's values, no run.
+  const httplib::Headers navigation = {{"Sec-Fetch-Site", "cross-site"},
+                                       {"Sec-Fetch-Mode", "navigate"},
+                                       {"Sec-Fetch-Dest", "document"}};
+  for (const std::string path : {"/run?", "/api/run?"}) {
+    auto shown = service.client()->Get(path + "sides=7&radius=1&trials=1e6&seed=4711&classes=0",
+                                       navigation);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->status, 200) << path;
+    EXPECT_EQ(shown->get_header_value("Content-Type"), "text/html; charset=utf-8") << path;
+    for (const char* part : {"name=\"sides\" value=\"7\"", "name=\"seed\" value=\"4711\"",
+                             "press Run to start it", "<button type=\"submit\">Run</button>"}) {
+      EXPECT_NE(shown->body.find(part), std::string::npos) << path << " " << part;
+    }
+  }
+  EXPECT_FALSE(fs::exists(scratch_.path() / "ran")) << "a navigation no visitor chose ran";
+
   // The form's own post, from the address the browser shows.
   auto own = service.client()->Post(
       "/run", {{"Origin", "http://127.0.0.1:" + std::to_string(service.port())}}, form,
@@ -735,6 +757,18 @@ TEST_F(Service, RefusesRequestsNoRouteMayTakeAndDropsTheConnection) {
                        {"Sec-Fetch-Dest", "document"}, {"Sec-Fetch-User", "?1"}});
   ASSERT_TRUE(linked);
   EXPECT_EQ(linked->status, 200) << linked->body;
+  EXPECT_NE(linked->body.find("<pre id=\"report\">ran"), std::string::npos) << linked->body;
+  // A sibling site under the same domain may fetch runs and navigate to them.
+  const httplib::Headers same_site[] = {
+      {{"Sec-Fetch-Site", "same-site"}, {"Sec-Fetch-Mode", "cors"}, {"Sec-Fetch-Dest", "empty"}},
+      {{"Sec-Fetch-Site", "same-site"}, {"Sec-Fetch-Mode", "navigate"},
+       {"Sec-Fetch-Dest", "document"}}};
+  for (const httplib::Headers& headers : same_site) {
+    auto run = service.client()->Get(kRawApiRun, headers);
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->status, 200) << run->body;
+    EXPECT_EQ(run->body.rfind("ran\n", 0), 0u) << run->body;
+  }
 }
 
 // The stand-in would run for 30 s; a hang-up of its client, or a stop of the
