@@ -82,7 +82,7 @@ admission run_slots::acquire(const slot_request& request, slot_kind* kind) {
     return admission::granted;
   }
   if (usage_of(request.client).waiting >= waiting_per_client_) return admission::client_full;
-  const auto now = clock_type::now();
+  const auto now = clock_();
   if (queue_.size() >= waiting_) {
     if (queue_.empty()) return admission::busy;
     const std::vector<double> keys = waiting_keys(now);
@@ -150,7 +150,7 @@ bool run_slots::hand_over(slot_kind kind, clock_type::time_point now) {
 // before the waiter wakes can neither take the slot nor find the queue full.
 void run_slots::release(std::string_view client, double cost, double used, slot_kind kind) {
   std::lock_guard lock(mutex_);
-  const auto now = clock_type::now();
+  const auto now = clock_();
   usage& owner = usage_of(client);
   owner.used = decayed_use(owner, now) + std::max(0.0, used);
   owner.at = now;

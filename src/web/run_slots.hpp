@@ -49,12 +49,17 @@ struct slot_request {
   std::function<bool()> hung_up;  // polled while waiting; empty: never
 };
 
+// The time by which used run time decays; the steady clock unless a test
+// sets its own.
+using use_clock = std::function<std::chrono::steady_clock::time_point()>;
+
 class run_slots {
  public:
   run_slots(std::size_t running, std::size_t waiting, std::size_t waiting_per_client = 32,
-            quick_lane lane = {})
+            quick_lane lane = {}, use_clock clock = {})
       : running_(running), waiting_(waiting), waiting_per_client_(waiting_per_client),
-        lane_(lane) {}
+        lane_(lane),
+        clock_(clock ? std::move(clock) : use_clock(std::chrono::steady_clock::now)) {}
 
   // Takes a slot, waiting in the queue when all it may take are busy; the
   // kind of slot taken goes to `kind`.
@@ -108,6 +113,7 @@ class run_slots {
   const std::size_t waiting_;
   const std::size_t waiting_per_client_;
   const quick_lane lane_;
+  const use_clock clock_;
   std::size_t busy_ = 0;  // regular slots
   std::size_t quick_busy_ = 0;
   bool closed_ = false;

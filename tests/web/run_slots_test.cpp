@@ -117,6 +117,33 @@ TEST(RunSlots, FreedSlotsGoToTheClientThatHasUsedLeast) {
   }
 }
 
+// Used time halves every 30 s: 10 s used 29 s ago still weigh more than 5 s
+// used just now, 10 s used 31 s ago less.
+TEST(RunSlots, UsedTimeCountsForHalfAsMuchAfterHalfAMinute) {
+  const std::pair<std::chrono::seconds, outcome_list> cases[] = {
+      {29s, {{"recent", kGranted}, {"earlier", kGranted}}},
+      {31s, {{"earlier", kGranted}, {"recent", kGranted}}},
+  };
+  for (const auto& [elapsed, expected] : cases) {
+    auto now = std::make_shared<std::chrono::steady_clock::time_point>();
+    run_slots slots(1, 4, 32, {}, [now] { return *now; });
+    charge(slots, "earlier", 10);
+    *now += elapsed;
+    charge(slots, "recent", 5);
+    ASSERT_EQ(slots.acquire(for_client("holder")), admission::granted);
+    outcome_list got;
+    {
+      queued_requests queue(slots);
+      queue.add(for_client("earlier"));
+      queue.add(for_client("recent"));
+      slots.release("holder", 1, 0);
+      wait_until([&] { return queue.outcomes().size() == 2; });
+      got = queue.outcomes();
+    }
+    EXPECT_EQ(got, expected) << elapsed.count() << " s later";
+  }
+}
+
 TEST(RunSlots, TheQuickLaneTakesOnlyCheapRuns) {
   run_slots slots(1, 8, 32, {1, 0.5});
   ASSERT_EQ(slots.acquire(for_client("holder", 5)), admission::granted);

@@ -485,6 +485,118 @@ TEST_F(Service, AnswersBusyWhenSlotsAndQueueAreFull) {
   EXPECT_EQ(done->body, "slow\nchart: none (no image was written)\n");
 }
 
+// A stand-in that waits until the file "release" exists; then answers "ran".
+const char kHeldUntilReleased[] =
+    "cat >/dev/null; for i in $(seq 600); do test -e release && break; sleep 0.05; done\n"
+    "echo ran\n";
+
+// A run of 1000 sides whose estimate is `share` of the quick lane's threshold.
+run_request costing_quick_lane_share(double share) {
+  run_request request = beyond_quick_lane();
+  const double per_trial =
+      estimated_seconds({1000, 1.0, 2, 1, 0, 0}, run_costs{}) -
+      estimated_seconds({1000, 1.0, 1, 1, 0, 0}, run_costs{});
+  const double fixed = estimated_seconds({1000, 1.0, 0, 1, 0, 0}, run_costs{});
+  request.trials = std::floor((share * kQuickLane.max_cost - fixed) / per_trial);
+  return request;
+}
+
+// With every regular slot busy, a run estimated just under the quick lane's
+// threshold answers at once; one just over it waits for the regular slot.
+TEST_F(Service, TheQuickLaneTakesARunJustUnderItsThresholdBesideBusySlots) {
+  service_options options = options_with(script(
+      "read sides; read radius; read trials seed; test \"$seed\" = 1 || exec echo quick\n" +
+      std::string(kHeldUntilReleased)));
+  options.max_running = 1;
+  options.trusted_proxy = "127.0.0.1";
+  served_service service(options);
+  auto held = std::async(std::launch::async, [&] {
+    return service.client("10.0.0.1")->Get(api_query(beyond_quick_lane()));
+  });
+  for (int i = 0; i < 500 && run_dirs().empty(); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(run_dirs().size(), 1u);
+  run_request under = costing_quick_lane_share(0.95);
+  under.seed = 2;
+  auto quick_client = service.client("10.0.0.2");
+  quick_client->set_read_timeout(5, 0);  // not the time limit a queued run would wait
+  auto quick = quick_client->Get(api_query(under));
+  ASSERT_TRUE(quick);
+  EXPECT_EQ(quick->status, 200);
+  EXPECT_EQ(quick->body.rfind("quick\n", 0), 0u) << quick->body;
+  run_request over = costing_quick_lane_share(1.05);
+  over.seed = 3;
+  auto waiting = std::async(std::launch::async, [&] {
+    return service.client("10.0.0.3")->Get(api_query(over));
+  });
+  for (int i = 0; i < 500 && service.queued_runs() == 0; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(service.queued_runs(), 1u) << "a run over the threshold takes the quick lane";
+  write_file(scratch_.path() / "release", "");
+  for (auto* answer : {&held, &waiting}) {
+    auto done = answer->get();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->status, 200);
+  }
+}
+
+// The service's own limits: 32 runs of one client wait, a 33rd gets 429; 64
+// runs wait in all, and beyond that a run that would go before the heaviest
+// waiting one takes its place (which gets 503), another gets 503 at once.
+TEST_F(Service, KeepsThirtyTwoRunsOfAClientAndSixtyFourInAllWaiting) {
+  EXPECT_EQ(kMaxWaitingPerClient, 32u);
+  EXPECT_EQ(service_options{}.max_waiting, 64u);
+  service_options options = options_with(script(kHeldUntilReleased));
+  options.max_running = 1;
+  options.trusted_proxy = "127.0.0.1";
+  served_service service(options);
+  std::vector<std::future<httplib::Result>> answers;
+  auto send = [&](const std::string& client) {
+    answers.push_back(std::async(std::launch::async, [&service, client] {
+      return service.client(client)->Get(api_query(beyond_quick_lane()));
+    }));
+  };
+  auto wait_for_queue = [&](std::size_t length) {
+    for (int i = 0; i < 1000 && service.queued_runs() < length; ++i) {
+      std::this_thread::sleep_for(5ms);
+    }
+    return service.queued_runs();
+  };
+  send("10.0.0.1");
+  for (int i = 0; i < 500 && run_dirs().empty(); ++i) std::this_thread::sleep_for(10ms);
+  for (std::size_t i = 1; i <= 32; ++i) send("10.0.1.1");
+  ASSERT_EQ(wait_for_queue(32), 32u);
+  auto over_client = service.client("10.0.1.1")->Get(api_query(beyond_quick_lane()));
+  ASSERT_TRUE(over_client);
+  EXPECT_EQ(over_client->status, 429);
+  EXPECT_EQ(over_client->get_header_value("Retry-After"), "10");
+  for (int i = 1; i <= 32; ++i) send("10.0.2." + std::to_string(i));
+  ASSERT_EQ(wait_for_queue(64), 64u);
+  const std::size_t before = answers.size();
+  send("10.0.3.1");  // lighter than the 32nd run of 10.0.1.1, which it displaces
+  auto answered = [&](std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) {
+      if (answers[i].wait_for(0s) == std::future_status::ready) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 1000 && !answered(1, 33); ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(answered(1, 33)) << "no run of 10.0.1.1 was displaced";
+  auto heavier = service.client("10.0.1.1")->Get(api_query(beyond_quick_lane()));
+  ASSERT_TRUE(heavier);
+  EXPECT_EQ(heavier->status, 503);
+  EXPECT_EQ(service.queued_runs(), 64u);
+  write_file(scratch_.path() / "release", "");
+  std::map<int, int> statuses;
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    auto answer = answers[i].get();
+    ASSERT_TRUE(answer) << i;
+    ++statuses[answer->status];
+    if (i == before) {
+      EXPECT_EQ(answer->status, 200) << "the newcomer that displaced a run";
+    }
+  }
+  EXPECT_EQ(statuses, (std::map<int, int>{{200, 65}, {503, 1}}));
+}
+
 // The client is the peer of the connection, unless the peer is the trusted
 // front server: then its X-Real-IP, or the last X-Forwarded-For entry. A freed
 // slot goes to another client's first run before this client's second.
