@@ -11,7 +11,8 @@
 # it must not exist yet. Task i runs in ./tmp/NAME/<file name less .txt>/,
 # writes its report to ./tmp/NAME/task-<i>.out, and the join job writes
 # ./tmp/NAME/joined.tsv (deploy/polygons-join.sh). The sbatch options (for
-# instance -n 2 -c 4 --time=30) apply to every task.
+# instance -n 2 -c 4 --time=30 -p PARTITION) apply to every task and to the
+# join job.
 # Prints the array job's id and the join job's id.
 set -euo pipefail
 
@@ -52,9 +53,9 @@ done >"$list"
 
 array=$(POLYGONS_MPI=$program POLYGONS_SWEEP_LIST=$list sbatch --parsable \
   --job-name=polygons-sweep --array=1-${#inputs[@]} --output="$sweep/task-%a.out" \
-  "$@" "$deploy/polygons-mpi.slurm")
+  "$@" "$deploy/polygons-mpi.slurm") || { rm -rf "$sweep"; fail 3 "sbatch refused the sweep's array job"; }
 array=${array%%;*}
 join=$(sbatch --parsable --job-name=polygons-join --dependency=afterany:"$array" \
-  --output="$sweep/join.out" "$deploy/polygons-join.sh" "$sweep")
+  --output="$sweep/join.out" "$@" "$deploy/polygons-join.sh" "$sweep")
 join=${join%%;*}
 echo "sweep $sweep: ${#inputs[@]} tasks in array job $array; joined by job $join into $sweep/joined.tsv"
