@@ -124,6 +124,22 @@ std::string client_address(std::string_view peer, std::string_view trusted_proxy
   return from_peer;
 }
 
+std::string client_network(std::string_view client) {
+  std::string address(client);
+  char out[INET6_ADDRSTRLEN] = {};
+  in_addr v4{};
+  if (::inet_pton(AF_INET, address.c_str(), &v4) == 1) {
+    reinterpret_cast<unsigned char*>(&v4)[3] = 0;
+    return ::inet_ntop(AF_INET, &v4, out, sizeof out) ? std::string(out) + "/24" : address;
+  }
+  const std::size_t prefix = address.rfind("/64");
+  if (prefix == std::string::npos || prefix + 3 != address.size()) return address;
+  in6_addr v6{};
+  if (::inet_pton(AF_INET6, address.substr(0, prefix).c_str(), &v6) != 1) return address;
+  std::fill(v6.s6_addr + 6, v6.s6_addr + 16, 0);
+  return ::inet_ntop(AF_INET6, &v6, out, sizeof out) ? std::string(out) + "/48" : address;
+}
+
 bool is_ip_address(std::string_view text) {
   if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
     text = text.substr(1, text.size() - 2);

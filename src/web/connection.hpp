@@ -16,6 +16,11 @@ namespace polygons::web {
 std::string client_address(std::string_view peer, std::string_view trusted_proxy,
                            std::string_view real_ip, std::string_view forwarded_for);
 
+// The network a client (as client_address gives it) shares its runs with:
+// an IPv4 address's /24 ("192.0.2.0/24"), an IPv6 /64's /48
+// ("2001:db8:1::/48"); any other text is a network of its own.
+std::string client_network(std::string_view client);
+
 // True for an IPv4 or IPv6 address in numeric form ("::1" or "[::1]").
 bool is_ip_address(std::string_view text);
 

@@ -130,9 +130,11 @@ int socket_of(const httplib::Request& req) {
 }
 
 run_origin origin_of(const httplib::Request& req, const std::string& trusted_proxy) {
-  return {client_address(req.remote_addr, trusted_proxy, last_header_value(req, "X-Real-IP"),
-                         last_header_value(req, "X-Forwarded-For")),
-          socket_of(req)};
+  std::string client = client_address(req.remote_addr, trusted_proxy,
+                                      last_header_value(req, "X-Real-IP"),
+                                      last_header_value(req, "X-Forwarded-For"));
+  std::string network = client_network(client);
+  return {std::move(client), socket_of(req), std::move(network)};
 }
 
 }  // namespace polygons::web

@@ -46,7 +46,7 @@ const char* error_reason(int status);
 int socket_of(const httplib::Request& req);
 
 // The client a request counts for (the peer, or for requests from
-// `trusted_proxy` the address it names) and its connection.
+// `trusted_proxy` the address it names), its network and its connection.
 run_origin origin_of(const httplib::Request& req, const std::string& trusted_proxy);
 
 }  // namespace polygons::web

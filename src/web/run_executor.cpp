@@ -203,7 +203,7 @@ void run_executor::stop() {
 }
 
 bool run_executor::calibrate(std::string& error) {
-  const run_origin calibration{"calibration", -1};
+  const run_origin calibration{"calibration", -1, ""};
   std::optional<run_costs> measured = calibrated_costs(
       [&](const run_request& request) -> std::optional<double> {
         run_outcome outcome = run(request, calibration, results_need::required);
@@ -220,7 +220,8 @@ run_outcome run_executor::run(const run_request& request, const run_origin& orig
                               results_need need) {
   run_outcome outcome;
   outcome.exact = exact_answer_for(request);
-  slot_request wanted{origin.client, estimated_seconds(request, costs_), options_.time_limit, {}};
+  slot_request wanted{origin.client, estimated_seconds(request, costs_), options_.time_limit, {},
+                      origin.network};
   if (const int socket = origin.client_socket; socket >= 0) {
     wanted.hung_up = [socket] { return peer_hung_up(socket); };
   }

@@ -27,6 +27,7 @@ namespace polygons::web {
 struct run_origin {
   std::string client;      // the address it counts for; empty: no per-client limit
   int client_socket = -1;  // its connection, watched for a hang-up; -1: none
+  std::string network;     // the clients it shares with; empty: the client alone
 };
 
 // What one run gave.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace polygons::web {
 namespace {
@@ -16,11 +17,23 @@ constexpr double kForgottenSeconds = 0.01;
 // How often a waiting request looks whether its client hung up.
 constexpr auto kHangUpPoll = std::chrono::milliseconds(20);
 
+// A request's network: its own, or its client alone.
+std::string network_of(const slot_request& request) {
+  return request.network.empty() ? request.client : request.network;
+}
+
 }  // namespace
 
-run_slots::usage& run_slots::usage_of(std::string_view client) {
+bool run_slots::queue_key::operator<(const queue_key& other) const {
+  return std::tie(network, client, arrival) < std::tie(other.network, other.client, other.arrival);
+}
+
+run_slots::usage& run_slots::usage_of(std::string_view client, std::string_view network) {
   auto found = clients_.find(client);
-  if (found == clients_.end()) found = clients_.emplace(std::string(client), usage{}).first;
+  if (found == clients_.end()) {
+    found = clients_.emplace(std::string(client), usage{}).first;
+    found->second.network = network.empty() ? std::string(client) : std::string(network);
+  }
   return found->second;
 }
 
@@ -30,37 +43,55 @@ double run_slots::decayed_use(const usage& entry, clock_type::time_point now) co
   return entry.used * std::exp2(-std::max(0.0, age) / kHalfLifeSeconds);
 }
 
-std::vector<double> run_slots::waiting_keys(clock_type::time_point now) const {
+double run_slots::client_load(std::string_view client, clock_type::time_point now) const {
+  auto found = clients_.find(client);
+  if (found == clients_.end()) return 0;
+  return decayed_use(found->second, now) + found->second.running_cost;
+}
+
+std::vector<run_slots::queue_key> run_slots::waiting_keys(clock_type::time_point now,
+                                                          const waiter* arrival) const {
+  std::vector<const waiter*> entries(queue_.begin(), queue_.end());
+  if (arrival) entries.push_back(arrival);
+  std::vector<queue_key> keys(entries.size());
   std::map<std::string_view, double> ahead;  // costs of each client's earlier waiters
-  std::vector<double> keys;
-  keys.reserve(queue_.size());
-  for (const waiter* entry : queue_) {
-    const usage& owner = clients_.find(entry->client)->second;
-    double& queued_before = ahead[entry->client];
-    keys.push_back(decayed_use(owner, now) + owner.running_cost + queued_before + entry->cost);
-    queued_before += entry->cost;
+  std::map<std::string_view, std::vector<std::size_t>> by_network;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const waiter& entry = *entries[i];
+    double& queued_before = ahead[entry.client];
+    keys[i].client = client_load(entry.client, now) + queued_before + entry.cost;
+    keys[i].arrival = entry.arrival;
+    queued_before += entry.cost;
+    by_network[entry.network].push_back(i);
+  }
+  std::map<std::string_view, double> network_load;  // over all its clients
+  for (const auto& [client, owner] : clients_) {
+    network_load[owner.network] += decayed_use(owner, now) + owner.running_cost;
+  }
+  // A network's waiters go in the order of their clients' keys.
+  for (auto& [network, members] : by_network) {
+    std::sort(members.begin(), members.end(), [&](std::size_t a, std::size_t b) {
+      return std::tie(keys[a].client, keys[a].arrival) < std::tie(keys[b].client, keys[b].arrival);
+    });
+    double queued = network_load.count(network) ? network_load.at(network) : 0;
+    for (std::size_t i : members) {
+      queued += entries[i]->cost;
+      keys[i].network = queued;
+    }
   }
   return keys;
 }
 
-double run_slots::arrival_key(const slot_request& request, clock_type::time_point now) const {
-  auto found = clients_.find(request.client);
-  if (found == clients_.end()) return request.cost;
-  const usage& owner = found->second;
-  return decayed_use(owner, now) + owner.running_cost + owner.waiting_cost + request.cost;
-}
-
-void run_slots::start_run(const std::string& client, double cost) {
-  usage& owner = usage_of(client);
+void run_slots::start_run(const std::string& client, const std::string& network, double cost) {
+  usage& owner = usage_of(client, network);
   ++owner.running;
   owner.running_cost += cost;
 }
 
 void run_slots::leave_queue(waiter& entry) {
   queue_.erase(std::find(queue_.begin(), queue_.end(), &entry));
-  usage& owner = usage_of(entry.client);
+  usage& owner = usage_of(entry.client, entry.network);
   --owner.waiting;
-  owner.waiting_cost = owner.waiting == 0 ? 0 : std::max(0.0, owner.waiting_cost - entry.cost);
 }
 
 void run_slots::forget_idle_clients(clock_type::time_point now) {
@@ -78,28 +109,27 @@ admission run_slots::acquire(const slot_request& request, slot_kind* kind) {
   if (regular_free || (fits_lane(request.cost) && quick_busy_ < lane_.slots)) {
     ++(regular_free ? busy_ : quick_busy_);
     if (kind) *kind = regular_free ? slot_kind::regular : slot_kind::quick;
-    start_run(request.client, request.cost);
+    start_run(request.client, network_of(request), request.cost);
     return admission::granted;
   }
-  if (usage_of(request.client).waiting >= waiting_per_client_) return admission::client_full;
-  const auto now = clock_();
+  if (usage_of(request.client, network_of(request)).waiting >= waiting_per_client_) {
+    return admission::client_full;
+  }
+  waiter entry{arrivals_ + 1, request.client, network_of(request), request.cost};
   if (queue_.size() >= waiting_) {
     if (queue_.empty()) return admission::busy;
-    const std::vector<double> keys = waiting_keys(now);
-    const auto heaviest = std::max_element(keys.begin(), keys.end()) - keys.begin();
-    if (arrival_key(request, now) >= keys[static_cast<std::size_t>(heaviest)]) {
-      return admission::busy;
-    }
-    waiter& displaced = *queue_[static_cast<std::size_t>(heaviest)];
+    const std::vector<queue_key> keys = waiting_keys(clock_(), &entry);
+    const auto heaviest =
+        static_cast<std::size_t>(std::max_element(keys.begin(), keys.end() - 1) - keys.begin());
+    if (!(keys.back() < keys[heaviest])) return admission::busy;
+    waiter& displaced = *queue_[heaviest];
     leave_queue(displaced);
     displaced.state = turn::displaced;
     changed_.notify_all();
   }
-  waiter entry{++arrivals_, request.client, request.cost};
+  ++arrivals_;
   queue_.push_back(&entry);
-  usage& owner = usage_of(request.client);
-  ++owner.waiting;
-  owner.waiting_cost += request.cost;
+  ++usage_of(request.client, entry.network).waiting;
   return wait_for_turn(lock, entry, request, kind);
 }
 
@@ -129,7 +159,7 @@ admission run_slots::wait_for_turn(std::unique_lock<std::mutex>& lock, waiter& e
 }
 
 bool run_slots::hand_over(slot_kind kind, clock_type::time_point now) {
-  const std::vector<double> keys = waiting_keys(now);
+  const std::vector<queue_key> keys = waiting_keys(now);
   std::size_t next = queue_.size();
   for (std::size_t i = 0; i < queue_.size(); ++i) {
     const bool may_take = kind == slot_kind::regular || fits_lane(queue_[i]->cost);
@@ -139,7 +169,7 @@ bool run_slots::hand_over(slot_kind kind, clock_type::time_point now) {
   if (next == queue_.size()) return false;
   waiter& entry = *queue_[next];
   leave_queue(entry);
-  start_run(entry.client, entry.cost);
+  start_run(entry.client, entry.network, entry.cost);
   entry.kind = kind;
   entry.state = turn::granted;
   changed_.notify_all();
@@ -151,7 +181,7 @@ bool run_slots::hand_over(slot_kind kind, clock_type::time_point now) {
 void run_slots::release(std::string_view client, double cost, double used, slot_kind kind) {
   std::lock_guard lock(mutex_);
   const auto now = clock_();
-  usage& owner = usage_of(client);
+  usage& owner = usage_of(client, {});
   owner.used = decayed_use(owner, now) + std::max(0.0, used);
   owner.at = now;
   if (owner.running > 0) --owner.running;

@@ -1,9 +1,11 @@
 #pragma once
 // Admission of runs by fair share. A fixed number of runs go at once; the
 // others wait in a bounded queue, and a freed slot goes to the waiting run of
-// the client that has used the least: its recent run time (decaying by half
-// every half minute), the estimated cost of its runs in flight and of its
-// runs ahead in the queue, and the cost of the waiting run itself. When the
+// the network that has used the least, and within it of the client that has:
+// its recent run time (decaying by half every half minute), the estimated
+// cost of its runs in flight and of its runs ahead in the queue, and the cost
+// of the waiting run itself. A network's runs ahead are those of its clients
+// that have used less; a network of one client is that client. When the
 // queue is full, a run that would come before the heaviest waiting run takes
 // its place, and that one is turned away. A few more slots, the quick lane,
 // take only cheap runs, so that a cheap run never waits for expensive ones to
@@ -47,6 +49,7 @@ struct slot_request {
   double cost = 0;     // estimated seconds of the run
   std::chrono::steady_clock::duration max_wait = std::chrono::seconds(60);
   std::function<bool()> hung_up;  // polled while waiting; empty: never
+  std::string network;            // the clients it shares with; empty: the client alone
 };
 
 // The time by which used run time decays; the steady clock unless a test
@@ -79,27 +82,38 @@ class run_slots {
   struct waiter {
     std::uint64_t arrival;
     std::string client;
+    std::string network;
     double cost;
     turn state = turn::waiting;
     slot_kind kind = slot_kind::regular;  // of the slot handed over
   };
   struct usage {
+    std::string network;
     double used = 0;  // decayed run seconds as of `at`
     std::chrono::steady_clock::time_point at;
     double running_cost = 0;  // estimated seconds of its runs in progress
-    double waiting_cost = 0;  // and of its runs in the queue
     std::size_t running = 0;
     std::size_t waiting = 0;
   };
 
-  usage& usage_of(std::string_view client);
+  // The order of the waiters: by their network's key, then by their
+  // client's, then by arrival; the lower goes first.
+  struct queue_key {
+    double network = 0;
+    double client = 0;
+    std::uint64_t arrival = 0;
+    bool operator<(const queue_key& other) const;
+  };
+
+  usage& usage_of(std::string_view client, std::string_view network);
   double decayed_use(const usage& entry, std::chrono::steady_clock::time_point now) const;
-  // The order key of each waiter (lower goes first), in queue order.
-  std::vector<double> waiting_keys(std::chrono::steady_clock::time_point now) const;
-  // The key a request arriving now would have.
-  double arrival_key(const slot_request& request,
-                     std::chrono::steady_clock::time_point now) const;
-  void start_run(const std::string& client, double cost);
+  // Used time and estimated cost in flight of `client`; 0 for one unknown.
+  double client_load(std::string_view client, std::chrono::steady_clock::time_point now) const;
+  // The key of each waiter, in queue order, and last that of `arrival`
+  // when given: a request that would join the queue now.
+  std::vector<queue_key> waiting_keys(std::chrono::steady_clock::time_point now,
+                                      const waiter* arrival = nullptr) const;
+  void start_run(const std::string& client, const std::string& network, double cost);
   bool fits_lane(double cost) const { return lane_.slots > 0 && cost <= lane_.max_cost; }
   // Hands a freed slot of `kind` to the waiter that goes first among those
   // that may take it; false when none may.

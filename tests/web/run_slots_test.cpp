@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "web/connection.hpp"
+
 namespace polygons::web {
 namespace {
 
@@ -17,8 +19,11 @@ void wait_until(const std::function<bool()>& condition) {
   for (int i = 0; i < 500 && !condition(); ++i) std::this_thread::sleep_for(10ms);
 }
 
+// "network/address" names a client of that network; others are alone.
 slot_request for_client(std::string client, double cost = 1) {
-  return {std::move(client), cost, std::chrono::seconds(30), {}};
+  std::string network = client.substr(0, std::min(client.find('/'), client.size()));
+  if (network == client) network.clear();
+  return {std::move(client), cost, std::chrono::seconds(30), {}, std::move(network)};
 }
 
 // Charges `client` with `seconds` of run time, as a finished run would.
@@ -98,6 +103,20 @@ TEST(RunSlots, FreedSlotsGoToTheClientThatHasUsedLeast) {
       {"a full queue: no heavier newcomer displaces anyone", 2, {{"heavy", 9}},
        {{"light", 1}, {"new", 1}, {"heavy", 1}},
        {{"heavy", kBusy}, {"light", kGranted}, {"new", kGranted}}},
+      {"many addresses of one network count as one", 4, {{"net/a", 3}, {"net/b", 3}},
+       {{"net/c", 1}, {"net/d", 1}, {"new", 1}},
+       {{"new", kGranted}, {"net/c", kGranted}, {"net/d", kGranted}}},
+      {"a room behind one address has its quiet network's whole share", 4, {},
+       {{"net/room", 1}, {"net/room", 1}, {"net/room", 1}, {"other", 1.5}},
+       {{"net/room", kGranted}, {"other", kGranted}, {"net/room", kGranted},
+        {"net/room", kGranted}}},
+      {"within a network, the address that has used least", 4, {{"net/heavy", 5}},
+       {{"net/heavy", 1}, {"net/light", 1}, {"net/light", 1}, {"other", 9}},
+       {{"net/light", kGranted}, {"net/light", kGranted}, {"net/heavy", kGranted},
+        {"other", kGranted}}},
+      {"a full queue: a newcomer displaces the last run of a busy network", 2, {{"net/a", 9}},
+       {{"net/b", 1}, {"net/c", 1}, {"new", 1}},
+       {{"net/c", kBusy}, {"new", kGranted}, {"net/b", kGranted}}},
   };
   for (const order_case& c : cases) {
     run_slots slots(1, c.waiting);
@@ -262,6 +281,23 @@ TEST(RunSlots, ManyThreadsNeverExceedTheLimit) {
   EXPECT_LE(most.load(), 3);
   EXPECT_EQ(slots.busy(), 0u);
   EXPECT_EQ(slots.queued(), 0u);
+}
+
+TEST(ClientNetwork, IPv4ByItsSlash24AndIPv6ByItsSlash48) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"192.0.2.77", "192.0.2.0/24"},
+      {"127.0.1.254", "127.0.1.0/24"},
+      {"2001:db8:1:2::/64", "2001:db8:1::/48"},
+      {"2001:db8:1:ffff::/64", "2001:db8:1::/48"},
+      {"2001:db8::/64", "2001:db8::/48"},
+      {client_address("2001:db8:7:8:9:a:b:c", "", "", ""), "2001:db8:7::/48"},
+      {"", ""},
+      {"calibration", "calibration"},
+      {"2001:db8::1", "2001:db8::1"},  // not a client's /64
+  };
+  for (const auto& [client, network] : cases) {
+    EXPECT_EQ(client_network(client), network) << client;
+  }
 }
 
 TEST(Claims, OneHolderPerNameUntilItsScopeEndsEvenByAnException) {
