@@ -66,6 +66,9 @@ const std::vector<option_rule>& rules() {
       {"--retention", number_setter(1, 7 * 86400, [](service_options& o, long long v) {
          o.retention = std::chrono::seconds(v);
        })},
+      {"--disk-limit", number_setter(1, 1 << 20, [](service_options& o, long long v) {
+         o.max_disk_bytes = static_cast<std::uintmax_t>(v) << 20;
+       })},
       {"--max-runs", number_setter(0, 1024, [](service_options& o, long long v) {
          o.max_running = static_cast<std::size_t>(v);
        })},
@@ -144,6 +147,8 @@ std::string usage_text() {
          "  --workdir DIR      runs go to DIR/tmp/<id>/ (default: current directory)\n"
          "  --time-limit S     seconds before a run is stopped (default 60)\n"
          "  --retention S      seconds a run's chart is kept (default 600)\n"
+         "  --disk-limit MB    disk the kept charts may take; beyond it the oldest go\n"
+         "                     first (default 256)\n"
          "  --max-runs N       runs at once (default 0: one per core)\n"
          "  --queue N          runs waiting for a free slot before answering 503 (default 64)\n"
          "  --threads N        connections served at once (default 160)\n"

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <system_error>
+#include <vector>
 
 namespace polygons::web {
 namespace fs = std::filesystem;
@@ -182,6 +184,62 @@ std::size_t sweep_run_dirs(const fs::path& workdir, std::chrono::seconds retenti
       auto changed = fs::last_write_time(entry.path(), entry_ec);
       if (entry_ec || now - changed < retention) continue;
       if (fs::remove_all(entry.path(), entry_ec) > 0 && !entry_ec) ++removed;
+    }
+  } catch (...) {
+  }
+  return removed;
+}
+
+namespace {
+
+// The disk a run directory takes: its own blocks and its files'.
+std::uintmax_t disk_bytes(const fs::path& dir) {
+  struct stat info {};
+  std::uintmax_t total = ::lstat(dir.c_str(), &info) == 0 ? info.st_blocks * 512ULL : 0;
+  std::error_code ec;
+  for (fs::directory_iterator files(dir, ec); !ec && files != fs::directory_iterator();
+       files.increment(ec)) {
+    if (::lstat(files->path().c_str(), &info) == 0) total += info.st_blocks * 512ULL;
+  }
+  return total;
+}
+
+struct kept_run {
+  fs::file_time_type changed;
+  std::uintmax_t bytes;
+  fs::path path;
+};
+
+}  // namespace
+
+std::size_t trim_run_dirs(const fs::path& workdir, std::uintmax_t max_bytes,
+                          const std::function<bool(std::string_view)>& in_use) noexcept {
+  std::size_t removed = 0;
+  try {
+    std::vector<kept_run> runs;
+    std::uintmax_t total = 0;
+    std::error_code ec;
+    fs::directory_iterator entries(runs_root(workdir), ec);
+    for (; !ec && entries != fs::directory_iterator(); entries.increment(ec)) {
+      const fs::directory_entry& entry = *entries;
+      std::error_code entry_ec;
+      if (!is_run_id(entry.path().filename().string())) continue;
+      if (!entry.is_directory(entry_ec) || entry.is_symlink(entry_ec)) continue;
+      runs.push_back({fs::last_write_time(entry.path(), entry_ec), disk_bytes(entry.path()),
+                      entry.path()});
+      total += runs.back().bytes;
+    }
+    if (total <= max_bytes) return 0;
+    std::sort(runs.begin(), runs.end(),
+              [](const kept_run& a, const kept_run& b) { return a.changed < b.changed; });
+    for (const kept_run& run : runs) {
+      if (total <= max_bytes) break;
+      std::error_code run_ec;
+      if (in_use(run.path.filename().string())) continue;
+      if (fs::remove_all(run.path, run_ec) > 0 && !run_ec) {
+        total -= std::min(total, run.bytes);
+        ++removed;
+      }
     }
   } catch (...) {
   }

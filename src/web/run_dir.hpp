@@ -4,6 +4,7 @@
 // serves, and the program's results, which it reads and removes.
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -66,5 +67,12 @@ std::string chart_fault(const std::filesystem::path& workdir, std::string_view i
 // (or an `in_use` that throws) ends this sweep early or skips the entry.
 std::size_t sweep_run_dirs(const std::filesystem::path& workdir, std::chrono::seconds retention,
                            const std::function<bool(std::string_view)>& in_use) noexcept;
+
+// Removes the oldest run directories (by last change), except those `in_use`
+// claims, until all under <workdir>/tmp take at most `max_bytes` of disk
+// (their own blocks and their files'). Returns how many were removed. Never
+// throws, as sweep_run_dirs.
+std::size_t trim_run_dirs(const std::filesystem::path& workdir, std::uintmax_t max_bytes,
+                          const std::function<bool(std::string_view)>& in_use) noexcept;
 
 }  // namespace polygons::web

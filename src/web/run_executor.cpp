@@ -281,7 +281,13 @@ run_outcome run_executor::run(const run_request& request, const run_origin& orig
     outcome.chart_fault = chart_fault(options_.workdir, outcome.id);
     outcome.has_chart = outcome.chart_fault.empty();
   }
-  if (!outcome.has_chart) remove_run_dir(options_.workdir, outcome.id);
+  if (!outcome.has_chart) {
+    remove_run_dir(options_.workdir, outcome.id);
+  } else {
+    // The cap holds however fast charts come: older charts go, no run is refused.
+    trim_run_dirs(options_.workdir, options_.max_disk_bytes,
+                  [this](std::string_view id) { return in_progress(id); });
+  }
   if (outcome.result == run_outcome::state::failed) log_failure(outcome);
   if (options_.log_runs) {
     log_run(request, origin, outcome, outcome.seconds);

@@ -81,7 +81,7 @@ web_service::web_service(service_options options, std::string plot_template)
     : options_(with_absolute_paths(std::move(options))),
       executor_(options_, std::move(plot_template)),
       server_(std::make_unique<httplib::Server>()),
-      sweeper_(options_.workdir, options_.retention,
+      sweeper_(options_.workdir, options_.retention, options_.max_disk_bytes,
                [this](std::string_view id) { return executor_.in_progress(id); }) {
   install_routes();
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ struct service_options {
   std::filesystem::path workdir = ".";  // runs go to <workdir>/tmp/<id>/
   std::chrono::seconds time_limit{60};
   std::chrono::seconds retention{600};
+  // The disk the run directories may take; beyond it the oldest charts go
+  // before their retention ends.
+  std::uintmax_t max_disk_bytes = 256ULL << 20;
   std::size_t max_running = 0;  // 0: one per core
   std::size_t max_waiting = 64;
   std::size_t threads = 160;  // connections served at once: the waiting runs and more

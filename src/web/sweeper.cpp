@@ -7,9 +7,10 @@
 namespace polygons::web {
 
 run_sweeper::run_sweeper(std::filesystem::path workdir, std::chrono::seconds retention,
-                         std::function<bool(std::string_view)> in_use)
+                         std::uintmax_t max_bytes, std::function<bool(std::string_view)> in_use)
     : workdir_(std::move(workdir)),
       retention_(retention),
+      max_bytes_(max_bytes),
       in_use_(std::move(in_use)),
       thread_([this] { sweep_until_stopped(); }) {}
 
@@ -29,6 +30,7 @@ void run_sweeper::sweep_until_stopped() {
   while (!stopping_) {
     lock.unlock();
     sweep_run_dirs(workdir_, retention_, in_use_);
+    trim_run_dirs(workdir_, max_bytes_, in_use_);
     lock.lock();
     wake_.wait_for(lock, interval, [this] { return stopping_; });
   }

@@ -11,7 +11,7 @@ TEST(Options, SetsEachValueInEitherForm) {
   std::string error;
   ASSERT_TRUE(parse_options({"--port", "9000", "--host=0.0.0.0", "--program", "/p",
                              "--template=/t.gp", "--workdir", "/w", "--time-limit", "5",
-                             "--retention=30", "--max-runs", "3", "--queue", "0", "--threads",
+                             "--retention=30", "--disk-limit", "64", "--max-runs", "3", "--queue", "0", "--threads",
                              "8", "--server-name", "Example.org,www.example.org",
                              "--server-name=[::1]", "--trusted-proxy", "127.0.0.1", "--quiet"},
                             options, help, error))
@@ -24,6 +24,7 @@ TEST(Options, SetsEachValueInEitherForm) {
   EXPECT_EQ(options.workdir, "/w");
   EXPECT_EQ(options.time_limit.count(), 5);
   EXPECT_EQ(options.retention.count(), 30);
+  EXPECT_EQ(options.max_disk_bytes, 64u << 20);
   EXPECT_EQ(options.max_running, 3u);
   EXPECT_EQ(options.max_waiting, 0u);
   EXPECT_EQ(options.threads, 8u);
@@ -37,7 +38,7 @@ TEST(Options, SetsEachValueInEitherForm) {
 TEST(Options, RefusesUnknownMissingAndOutOfRangeValues) {
   const std::vector<std::vector<std::string>> cases = {
       {"--colour", "red"}, {"--port"},         {"--port", "65536"}, {"--port", "80x"},
-      {"--time-limit", "0"}, {"--retention", "-5"}, {"--threads", "1"}, {"--program="},
+      {"--time-limit", "0"}, {"--retention", "-5"}, {"--threads", "1"}, {"--disk-limit", "0"}, {"--program="},
       {"--server-name", "a,,b"}, {"--server-name", "a b"}, {"--server-name="},
       {"--trusted-proxy="}, {"--trusted-proxy", "localhost"},
   };

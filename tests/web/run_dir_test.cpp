@@ -138,5 +138,31 @@ TEST_F(RunDirectory, SweepRemovesOnlyOldIdleRunDirectories) {
             0u);
 }
 
+// Over the cap, the oldest runs go first, runs in use stay, and nothing but
+// run directories is touched.
+TEST_F(RunDirectory, TrimRemovesTheOldestRunsUntilTheyFitTheCap) {
+  std::string error;
+  std::vector<std::string> runs;  // oldest first
+  for (int age = 5; age >= 1; --age) {
+    runs.push_back(new_run_id());
+    ASSERT_TRUE(create_run_dir(workdir(), runs.back(), error)) << error;
+    write_file(run_dir(workdir(), runs.back()) / "gnu.png", std::string(100000, 'x'));
+    fs::last_write_time(run_dir(workdir(), runs.back()),
+                        fs::file_time_type::clock::now() - std::chrono::hours(age));
+  }
+  fs::create_directory(workdir() / "tmp" / "manual");
+  write_file(workdir() / "tmp" / "manual" / "big", std::string(300000, 'x'));
+  auto busy = [&](std::string_view id) { return id == runs[0]; };
+  EXPECT_EQ(trim_run_dirs(workdir(), 1 << 20, busy), 0u) << "all fit";
+  EXPECT_EQ(trim_run_dirs(workdir(), 250000, busy), 3u);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(fs::exists(run_dir(workdir(), runs[i])), i == 0 || i == 4) << i;
+  }
+  EXPECT_TRUE(fs::exists(workdir() / "tmp" / "manual" / "big"));
+  EXPECT_EQ(trim_run_dirs(workdir(), 0,
+                          [](std::string_view) -> bool { throw std::runtime_error("lock"); }),
+            0u);
+}
+
 }  // namespace
 }  // namespace polygons::web

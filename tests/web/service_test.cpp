@@ -430,6 +430,33 @@ TEST_F(Service, ServesTheChartOfARunUntilItsRetentionEnds) {
   EXPECT_EQ(gone->status, 404);
 }
 
+// Charts of 100 kB under a cap of 250 kB: every run answers with its chart,
+// and the oldest charts go before their retention ends.
+TEST_F(Service, KeepsTheChartsWithinTheDiskCapOldestFirst) {
+  service_options options = options_with(
+      script("cat >/dev/null; { printf '\\211PNG\\r\\n\\032\\n'; head -c 100000 /dev/zero; }"
+             " > tmp/$1/gnu.png; echo done\n"));
+  options.max_disk_bytes = 250000;
+  served_service service(options);
+  auto client = service.client();
+  std::vector<std::string> charts;
+  for (int seed = 1; seed <= 5; ++seed) {
+    run_request request;
+    request.seed = seed;
+    auto res = client->Get(api_query(request));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << res->body;
+    charts.push_back(chart_path_in(res->body));
+    ASSERT_FALSE(charts.back().empty()) << res->body;
+    EXPECT_LE(run_dirs().size(), 2u) << "after run " << seed;
+  }
+  for (const auto& [chart, status] : {std::pair{charts.front(), 404}, {charts.back(), 200}}) {
+    auto res = client->Get(chart);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, status) << "the oldest chart goes first, the newest stays";
+  }
+}
+
 TEST_F(Service, StopsARunAtTheTimeLimitAndTellsTheUser) {
   service_options options =
       options_with(script("echo \"$$\" > ../started.pid; echo partial; exec sleep 30\n"));
