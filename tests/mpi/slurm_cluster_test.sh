@@ -183,6 +183,10 @@ submit() {
   job_status=$?
   job=$(sed -n 's/^Submitted batch job //p' <<<"$out")
   grep -v '^Submitted batch job ' <<<"$out" >&2
+  if [ "$job_status" -eq 124 ] && [ -n "$job" ]; then
+    say "job $job still running after $timeout s: cancelled"
+    scancel "$job"
+  fi
 }
 
 # The report less its clock lines (start and end stamps, elapsed time).
@@ -292,6 +296,7 @@ check "no rank of the cancelled run is left" eval '! pgrep -u "$user" -f "$check
 # Jobs refused before any trial: status, and one message as the only line
 # of the output that is not a report line (those begin with a blank).
 printf '0\n1\n1000 1\n0\n0\nplot\n' >"$home/no-sides.txt"
+cp "$checkout/examples/triangle.txt" "$home/short.txt"
 refused() {
   local expected_status=$1 message=$2 job=$3 messages
   messages=$(grep -v '^ ' "$home/polygons-$job.out" | grep -v '^$')
@@ -308,10 +313,10 @@ done <<'EOF'
 no sides, by srun|POLYGONS_LAUNCHER=srun|2|polygons: the number of sides|no-sides.txt
 no sides, by mpirun|POLYGONS_LAUNCHER=mpirun|2|polygons: the number of sides|no-sides.txt
 input file missing||2|polygons-mpi.slurm: cannot read the input file|never-written.txt
-run folder missing||3|polygons-mpi.slurm: the run folder ./tmp/never_made/ does not exist|long.txt never_made
-run folder outside tmp||2|polygons-mpi.slurm: RUN must name a folder inside ./tmp/|long.txt ../escape
-program missing|POLYGONS_MPI=/nonexistent/polygons-mpi|3|polygons-mpi.slurm: POLYGONS_MPI=|long.txt
-unknown launcher|POLYGONS_LAUNCHER=mpiexec|2|polygons-mpi.slurm: POLYGONS_LAUNCHER must be|long.txt
+run folder missing||3|polygons-mpi.slurm: the run folder ./tmp/never_made/ does not exist|short.txt never_made
+run folder outside tmp||2|polygons-mpi.slurm: RUN must name a folder inside ./tmp/|short.txt ../escape
+program missing|POLYGONS_MPI=/nonexistent/polygons-mpi|3|polygons-mpi.slurm: POLYGONS_MPI=|short.txt
+unknown launcher|POLYGONS_LAUNCHER=mpiexec|2|polygons-mpi.slurm: POLYGONS_LAUNCHER must be|short.txt
 EOF
 check "a refused run folder is not made" eval '[ ! -e "$home/tmp/never_made" ] && [ ! -e "$home/escape" ]'
 
