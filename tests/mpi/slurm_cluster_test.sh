@@ -276,6 +276,20 @@ check "a sweep of 3 array tasks, joined into one table" diff <(expected_join) "$
 check "each sweep task's chart in its own folder" \
   eval '[ -s "$home/tmp/sweep1/sides3/gnu.png" ] && [ -s "$home/tmp/sweep1/sides4/gnu.png" ] && [ -s "$home/tmp/sweep1/sides5/gnu.png" ]'
 
+# The join by hand: a run without results is named and left out, a results
+# file of another layout refused.
+cp -r "$home/tmp/sweep1" "$home/tmp/sweep2"
+printf 'sweep2/gone\t/nowhere/gone.txt\n' >>"$home/tmp/sweep2/inputs.tsv"
+join_out=$("$checkout/deploy/polygons-join.sh" "$home/tmp/sweep2" 2>&1)
+join_status=$?
+check "the join leaves out a run without results, with status 1" eval '[ "$join_status" -eq 1 ] &&
+  grep -q "no results for sweep2/gone" <<<"$join_out" && diff <(expected_join) "$home/tmp/sweep2/joined.tsv"'
+sed -i 's/^sides\t/sides:\t/' "$home/tmp/sweep1/sides4/results.tsv"
+join_out=$("$checkout/deploy/polygons-join.sh" "$home/tmp/sweep2" 2>&1)
+join_status=$?
+check "the join refuses results that name other values, with status 2" eval '[ "$join_status" -eq 2 ] &&
+  grep -q "names other values" <<<"$join_out"'
+
 # A long run cancelled during its trials.
 { printf '10000\n1\n1e8 1\n0\n0\n'; sed -n '6,$p' "$checkout/examples/triangle.txt"; } >"$home/long.txt"
 long=$(cd "$home" && as_user sbatch --parsable -n2 -c1 "$checkout/deploy/polygons-mpi.slurm" --mkdir long.txt long)
