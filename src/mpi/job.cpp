@@ -14,6 +14,9 @@ static_assert(std::is_trivially_copyable_v<JobMessage>);
 
 // One chunk record as it travels: count, mean, squares, variance.
 constexpr int kRecordDoubles = 4;
+// A field added to a chunk's record must travel too.
+static_assert(sizeof(sim::ChunkStats) == kRecordDoubles * sizeof(double) &&
+              sizeof(sim::Moments) == 3 * sizeof(double));
 // Class counts travel in pieces of this many, within MPI's int counts.
 constexpr std::size_t kCountPiece = std::size_t{1} << 24;
 

@@ -55,8 +55,7 @@ void restore_floating_point_mode([[maybe_unused]] FloatingPointMode mode) {
 
 sim::TrialResults run_trials_here(const sim::TrialRun& run, const sim::EngineOptions& options,
                                   std::vector<std::int64_t>& class_count, sim::SeedState& rng) {
-  return sim::run_trials(run.n, run.R, run.N, run.k1st, run.klass, run.perim_min, run.perim_max,
-                         class_count, rng, options);
+  return sim::run_trials(run, options, class_count, rng);
 }
 
 ClassRange settle_range(text::LineSink& out, const params::run_parameters& p) {

@@ -153,14 +153,18 @@ TrialResults merge_shares(const TrialRun& run, const std::vector<ChunkStats>& ch
   return merged(chunks, setup.class_width);
 }
 
+TrialResults run_trials(const TrialRun& run, const EngineOptions& options,
+                        std::vector<std::int64_t>& class_count, SeedState& rng) {
+  const std::vector<ChunkStats> chunks =
+      run_share(run, options, {0, chunk_count(run, options)}, class_count);
+  return merge_shares(run, chunks, class_count, rng);
+}
+
 TrialResults run_trials(std::int32_t n, double R, std::int64_t N, std::int32_t k1st,
                         std::int32_t klass, double perim_min, double perim_max,
                         std::vector<std::int64_t>& class_count, SeedState& rng,
                         const EngineOptions& options) {
-  const TrialRun run{n, R, N, k1st, klass, perim_min, perim_max, rng};
-  const std::vector<ChunkStats> chunks =
-      run_share(run, options, {0, chunk_count(run, options)}, class_count);
-  return merge_shares(run, chunks, class_count, rng);
+  return run_trials({n, R, N, k1st, klass, perim_min, perim_max, rng}, options, class_count, rng);
 }
 
 }  // namespace polygons::sim

@@ -102,6 +102,11 @@ std::int64_t chunk_count(const TrialRun& run, const EngineOptions& options);
 std::vector<ChunkStats> run_share(const TrialRun& run, const EngineOptions& options,
                                   ChunkRange range, std::vector<std::int64_t>& class_count);
 
+// run_trials of the run's parameters, whose start is where rng stands; rng ends
+// where run_trials leaves it.
+TrialResults run_trials(const TrialRun& run, const EngineOptions& options,
+                        std::vector<std::int64_t>& class_count, SeedState& rng);
+
 // What run_trials gives, from the records of all chunks in chunk order and
 // the class counts summed over the shares (folded here); rng ends where
 // run_trials leaves it.

@@ -300,7 +300,7 @@ TEST_F(Faults, ExtremeValuesThatTheRunAcceptsComplete) {
 
 // Only a radius of 0 or one that is not finite is refused: a negative radius
 // runs to the end, its perimeters those of the positive radius, negated.
-TEST_F(Faults, NegativeRadiusEndsInOrder) {
+TEST_F(Faults, NegativeRadiusRunsToTheEndWithNegatedFigures) {
   run_result result = run_polygons(request(with(&parameter_lines::radius, "-1").text() + kTemplate));
   expect_complete_run(result);
   EXPECT_EQ(result.err, "");
