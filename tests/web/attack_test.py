@@ -6,7 +6,8 @@ and compressed bodies that must be refused without any process of the stack
 growing past 50 MB, one client's abandoned runs that must not lock out
 another's, a classroom behind one address served in full, a flood of the
 most expensive runs from a few addresses that locks out neither newcomers nor
-a class, queued runs whose clients hang up, no process of the stack running
+a class, nor does one of runs that look cheap but draw many classes, from 59
+addresses or a fresh address per request, queued runs whose clients hang up, no process of the stack running
 as root, a stop within 2 s under attack, and serve.sh's own death, or that of
 a server while it starts; and whom nginx's per-address limits count for.
 
@@ -442,6 +443,61 @@ def check_flood(stack, checks, addresses, seconds, newcomer_limit=10):
                   f"({answers_text(class_answers)})")
 
 
+CHEAP_LOOKING_RUN = "/api/run?sides=3&radius=1&trials=1000&seed=1&classes=10000"
+
+
+def check_cheap_looking_flood(stack, checks, fresh, seconds=24, in_flight=70, fixed=59,
+                              newcomer_limit=3, class_limit=15):
+    """`in_flight` runs kept in flight of few trials and many classes (their
+    chart is most of their cost), from `fixed` addresses or from a fresh
+    address per request, all of one /24 (a network shares as one); newcomers'
+    cheap runs every 1.5 s and a class of 10 behind one address must be
+    served meanwhile."""
+    started = time.monotonic()
+    deadline = started + seconds
+    flood_answers, newcomers, class_answers = [], [], []
+    counter = iter(range(10**6))
+
+    def flooder(n):
+        while time.monotonic() < deadline:
+            source = (f"127.0.5.{next(counter) % 254 + 1}" if fresh
+                      else f"127.0.4.{n % fixed + 1}")
+            flood_answers.append(timed_request(stack.port, CHEAP_LOOKING_RUN, source))
+            if flood_answers[-1][0] != 200:
+                time.sleep(0.2)
+
+    threads = [threading.Thread(target=flooder, args=(n,)) for n in range(in_flight)]
+    for thread in threads:
+        thread.start()
+    time.sleep(2.0)
+    n = 0
+    while time.monotonic() < deadline - newcomer_limit:
+        n += 1
+        newcomer = threading.Thread(target=lambda source: newcomers.append(
+            timed_request(stack.port, CHEAP_RUN, source)), args=(f"127.0.7.{n}",))
+        newcomer.start()
+        threads.append(newcomer)
+        if n == 4:
+            group = threading.Thread(target=lambda: class_answers.extend(
+                form_runs_at_once(stack.port, "127.0.8.1", 10)))
+            group.start()
+            threads.append(group)
+        time.sleep(1.5)
+    for thread in threads:
+        thread.join()
+    what = (f"{in_flight} runs of 1000 trials and 10000 classes in flight from "
+            f"{'a fresh address of one /24 per request' if fresh else f'{fixed} addresses'} "
+            f"for {seconds} s (flood: {answers_text(flood_answers)})")
+    checks.expect(len(newcomers) >= 12 and all(status == 200 and taken <= newcomer_limit
+                                               for status, taken in newcomers),
+                  f"{what}: every newcomer's cheap run answers 200 within {newcomer_limit} s "
+                  f"({answers_text(newcomers)})")
+    checks.expect(len(class_answers) == 10 and all(status == 200 and taken <= class_limit
+                                                   for status, taken in class_answers),
+                  f"{what}: a class of 10 behind one address is served in full within "
+                  f"{class_limit} s ({answers_text(class_answers)})")
+
+
 def abandoned_in_queue(log_text, source):
     return len(re.findall(r"run - status 499 .* for %s " % re.escape(source), log_text))
 
@@ -648,6 +704,8 @@ def main():
         check_hang_up_while_queued(stack, checks)
         check_classroom(stack, checks)
         check_flood(stack, checks, 6, 15)
+        check_cheap_looking_flood(stack, checks, fresh=False)
+        check_cheap_looking_flood(stack, checks, fresh=True)
         check_stop_under_attack(stack, checks, signal.SIGINT)
         if checks.failures:
             print("serve.sh said:\n" + stack.log_text())

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Cheap attacks on the whole web stack (scripts/serve.sh: nginx in front of
 # polygons-web), on loopback only and bounded in count and time; see
-# attack_test.py for the cases. Part of the test suite (about 40 s); --long
+# attack_test.py for the cases. Part of the test suite (about 150 s); --long
 # (1000 slow clients for 60 s, with wrk load on GET /) is run by hand and
 # prints the figures to compare.
 #
