@@ -7,6 +7,7 @@
 // build stays portable.
 
 #include <cstddef>
+#include <iterator>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define POLYGONS_X86_KERNELS 1
@@ -48,6 +49,35 @@ namespace polygons::sim {
 // The fastest first; "generic" runs everywhere.
 enum class Isa { avx512, avx2, generic };
 
+// What the engine knows of each instruction set, a row each, the fastest
+// first. Besides its row, a set has its target attribute (POLYGONS_TARGET_*
+// above: an attribute cannot come from a table), its place in
+// POLYGONS_FOR_EVERY_SET, which gives it its version of every kernel, and
+// its processor test (sim/kernel_set.cpp).
+struct IsaRow {
+  Isa isa;
+  const char* name;
+  std::size_t vector_ints;  // int32 values of one vector register
+  std::size_t registers;    // vector registers
+  // The most draws of the trials it sorts side by side: beyond, the bucket
+  // sort of one trial at a time costs less per draw (measured on an AMD Zen
+  // 5). The narrower the vectors, the sooner that comes.
+  std::size_t lanes_max;
+};
+
+inline constexpr IsaRow kIsaRows[] = {
+    {Isa::avx512, "avx512", 16, 32, 1792},
+    {Isa::avx2, "avx2", 8, 16, 640},
+    {Isa::generic, "generic", 4, 16, 256},
+};
+
+constexpr const IsaRow& row_of(Isa isa) {
+  for (const IsaRow& row : kIsaRows) {
+    if (row.isa == isa) return row;
+  }
+  return kIsaRows[std::size(kIsaRows) - 1];
+}
+
 // The one of three versions of a kernel that `isa` names.
 template <typename Kernel>
 constexpr Kernel version_for(Isa isa, Kernel generic, Kernel avx2, Kernel avx512) {
@@ -68,6 +98,10 @@ template <std::size_t Width, typename T>
 using Vector [[gnu::vector_size(Width * sizeof(T))]] = T;
 
 // The int32 values of a vector register of each set.
-constexpr std::size_t vector_ints(Isa isa) { return version_for<std::size_t>(isa, 4, 8, 16); }
+constexpr std::size_t vector_ints(Isa isa) { return row_of(isa).vector_ints; }
+
+// Whether the set has the 32 vector registers that the widest kernels
+// (blocks of rows sorted in registers, many sines at once) take.
+constexpr bool has_many_registers(Isa isa) { return row_of(isa).registers >= 32; }
 
 }  // namespace polygons::sim

@@ -1,13 +1,15 @@
 #include "sim/kernel_set.hpp"
 
-#include <array>
+#include <vector>
 
 namespace polygons::sim {
 
 namespace {
 
-KernelSet kernel_set_for(const char* name, Isa isa) {
-  return KernelSet{name,
+KernelSet kernel_set_for(const IsaRow& row) {
+  const Isa isa = row.isa;
+  return KernelSet{isa,
+                   row.name,
                    draw_lanes_for(isa),
                    sides_in_lanes_for(isa),
                    bucket_sort_for(isa),
@@ -17,27 +19,36 @@ KernelSet kernel_set_for(const char* name, Isa isa) {
                    lanes_max_for(isa)};
 }
 
+// Whether this build has the set's kernels: the wider sets are built for
+// x86-64 only.
+constexpr bool built_here(Isa isa) { return POLYGONS_X86_KERNELS || isa == Isa::generic; }
+
 }  // namespace
 
 std::span<const KernelSet> kernel_sets() {
-  static const auto sets = std::to_array<KernelSet>({
-#if POLYGONS_X86_KERNELS
-      kernel_set_for("avx512", Isa::avx512),
-      kernel_set_for("avx2", Isa::avx2),
-#endif
-      kernel_set_for("generic", Isa::generic),
-  });
+  static const std::vector<KernelSet> sets = [] {
+    std::vector<KernelSet> built;
+    for (const IsaRow& row : kIsaRows) {
+      if (built_here(row.isa)) built.push_back(kernel_set_for(row));
+    }
+    return built;
+  }();
   return sets;
 }
 
 bool runs_here(const KernelSet& set) {
-  const std::string_view name = set.name;
 #if POLYGONS_X86_KERNELS
   __builtin_cpu_init();
-  if (name == "avx512") return __builtin_cpu_supports("avx512f");
-  if (name == "avx2") return __builtin_cpu_supports("avx2");
+  switch (set.isa) {
+    case Isa::avx512:
+      return __builtin_cpu_supports("avx512f");
+    case Isa::avx2:
+      return __builtin_cpu_supports("avx2");
+    case Isa::generic:
+      break;
+  }
 #endif
-  return name == "generic";
+  return set.isa == Isa::generic;
 }
 
 const KernelSet& fastest_kernel_set() {

@@ -15,7 +15,8 @@
 namespace polygons::sim {
 
 struct KernelSet {
-  const char* name;  // "avx512", "avx2" or "generic"
+  Isa isa;
+  const char* name;  // its row's in kIsaRows (sim/isa.hpp)
   DrawLanes draw_lanes;
   SidesInLanes sides_in_lanes;
   BucketSortKernel bucket_sort;

@@ -9,9 +9,9 @@ namespace polygons::sim {
 
 namespace {
 
-// Eight doubles, one per running sum, and eight draws.
-using Sides8 = Vector<8, double>;
-using Draws8 = Vector<8, std::int32_t>;
+// A double for each partial sum, and as many draws.
+using Sides8 = Vector<kPartialSums, double>;
+using Draws8 = Vector<kPartialSums, std::int32_t>;
 
 // The arcs from the eight draws at `low` to the eight at `high`, in full
 // turns.
@@ -35,14 +35,14 @@ constexpr std::size_t kSinesAtOnce = 4;
 template <std::size_t Lanes, bool Together>
 POLYGONS_INLINE void side_row(const std::int32_t* rows, std::size_t n, std::size_t i,
                               double scale, double pi, double* __restrict side) {
-  static_assert(Lanes % 8 == 0);
+  static_assert(Lanes % kPartialSums == 0);
   const bool closing = i + 1 == n;
   const std::int32_t* high = rows + (closing ? n - 1 : i + 1) * Lanes;
   const std::int32_t* low = rows + (closing ? 0 : i) * Lanes;
   if constexpr (Together) {
-    Sides8 sides[Lanes / 8];
-    for (std::size_t k = 0; k < Lanes / 8; ++k) {
-      arcs_between(low + 8 * k, high + 8 * k, scale, sides[k]);
+    Sides8 sides[Lanes / kPartialSums];
+    for (std::size_t k = 0; k < Lanes / kPartialSums; ++k) {
+      arcs_between(low + kPartialSums * k, high + kPartialSums * k, scale, sides[k]);
     }
     take_sines_pi(sides, pi);
     std::memcpy(side, sides, sizeof sides);
@@ -54,7 +54,7 @@ POLYGONS_INLINE void side_row(const std::int32_t* rows, std::size_t n, std::size
 }
 
 // Every lane's sides added in the order of sim/sine_and_moments.hpp: one
-// after the other, or side i into running sum i mod 8.
+// after the other, or side i into partial sum i mod kPartialSums.
 template <std::size_t Lanes, bool Together>
 POLYGONS_INLINE void sums_of_sorted_rows(const std::int32_t* rows, std::size_t n, double scale,
                                          double pi, double* __restrict sums) {
@@ -68,26 +68,27 @@ POLYGONS_INLINE void sums_of_sorted_rows(const std::int32_t* rows, std::size_t n
     for (std::size_t j = 0; j < Lanes; ++j) sums[j] = sum[j];
     return;
   }
-  double partial[8][Lanes] = {};
+  double partial[kPartialSums][Lanes] = {};
   for (std::size_t i = 0; i < n; ++i) {
     side_row<Lanes, Together>(rows, n, i, scale, pi, side);
-    for (std::size_t j = 0; j < Lanes; ++j) partial[i % 8][j] += side[j];
+    for (std::size_t j = 0; j < Lanes; ++j) partial[i % kPartialSums][j] += side[j];
   }
   for (std::size_t j = 0; j < Lanes; ++j) {
     double sum = 0.0;
-    for (std::size_t k = 0; k < 8; ++k) sum += partial[k][j];
+    for (std::size_t k = 0; k < kPartialSums; ++k) sum += partial[k][j];
     sums[j] = sum;
   }
 }
 
-template <std::size_t Width, NetworkShape Shape>
+template <Isa Set>
 POLYGONS_INLINE void sides_in_lanes_body(std::int32_t* z, std::size_t n, std::size_t groups,
                                          std::span<const Comparator> network, double scale,
                                          double pi, double* sums) {
+  constexpr bool kManyRegisters = has_many_registers(Set);
   for (std::size_t g = 0; g < groups; ++g) {
     std::int32_t* rows = z + g * n * kDrawLanes;
-    sort_lanes<kDrawLanes, Width, Shape == NetworkShape::register_blocks>(rows, network);
-    sums_of_sorted_rows<kDrawLanes, Width == 16>(rows, n, scale, pi, sums + g * kDrawLanes);
+    sort_lanes<kDrawLanes, vector_ints(Set), kManyRegisters>(rows, network);
+    sums_of_sorted_rows<kDrawLanes, kManyRegisters>(rows, n, scale, pi, sums + g * kDrawLanes);
   }
 }
 
@@ -95,15 +96,15 @@ POLYGONS_INLINE double sides_of_sorted_body(const std::int32_t* z, std::size_t n
                                             double pi) {
   Sides8 partial = {};
   std::size_t i = 0;
-  for (; i + 8 * kSinesAtOnce < n; i += 8 * kSinesAtOnce) {
+  for (; i + kPartialSums * kSinesAtOnce < n; i += kPartialSums * kSinesAtOnce) {
     Sides8 sides[kSinesAtOnce];
     for (std::size_t k = 0; k < kSinesAtOnce; ++k) {
-      arcs_between(z + i + 8 * k, z + i + 8 * k + 1, scale, sides[k]);
+      arcs_between(z + i + kPartialSums * k, z + i + kPartialSums * k + 1, scale, sides[k]);
     }
     take_sines_pi(sides, pi);
     for (const Sides8& side : sides) partial += side;
   }
-  for (; i + 8 < n; i += 8) {
+  for (; i + kPartialSums < n; i += kPartialSums) {
     Sides8 side;
     arcs_between(z + i, z + i + 1, scale, side);
     take_sin_pi(side, pi);
@@ -111,27 +112,26 @@ POLYGONS_INLINE double sides_of_sorted_body(const std::int32_t* z, std::size_t n
   }
   for (; i < n; ++i) {
     const std::int32_t gap = i + 1 < n ? z[i + 1] - z[i] : z[n - 1] - z[0];
-    partial[i % 8] += sin_pi(static_cast<double>(gap) * scale, pi);
+    partial[i % kPartialSums] += sin_pi(static_cast<double>(gap) * scale, pi);
   }
   double sum = 0.0;
-  for (std::size_t k = 0; k < 8; ++k) sum += partial[k];
+  for (std::size_t k = 0; k < kPartialSums; ++k) sum += partial[k];
   return sum;
 }
 
-// The shape of network each set sorts with: only avx512 has the 32 vector
-// registers that blocks of rows take.
+// The shape of network each set sorts with: blocks of rows in registers
+// where there are enough of them.
 constexpr NetworkShape shape_for(Isa isa) {
-  return isa == Isa::avx512 ? NetworkShape::register_blocks : NetworkShape::batcher_tiles;
+  return has_many_registers(isa) ? NetworkShape::register_blocks : NetworkShape::batcher_tiles;
 }
 
-// The most draws of the trials each set sorts side by side: beyond, the
-// bucket sort of one trial at a time costs less per draw (measured on an
-// AMD Zen 5). The narrower the vectors, the sooner that comes.
-constexpr std::size_t lanes_max_of(Isa isa) {
-  return version_for<std::size_t>(isa, 256, 640, 1792);
+constexpr bool lanes_max_fit() {
+  for (const IsaRow& row : kIsaRows) {
+    if (row.lanes_max < kEightPartialsFrom || row.lanes_max > kLanesMax) return false;
+  }
+  return true;
 }
-static_assert(lanes_max_of(Isa::generic) >= kEightPartialsFrom &&
-                  lanes_max_of(Isa::avx512) <= kLanesMax,
+static_assert(lanes_max_fit(),
               "a trial sorted alone adds its sides in eight sums; networks go to kLanesMax");
 
 // The kernels of one instruction set: thin functions compiled for that set
@@ -141,8 +141,7 @@ static_assert(lanes_max_of(Isa::generic) >= kEightPartialsFrom &&
   target void sides_in_lanes(std::int32_t* z, std::size_t n, std::size_t groups,               \
                              std::span<const Comparator> network, double scale, double pi,     \
                              double* sums) {                                                   \
-    sides_in_lanes_body<vector_ints(Isa::isa), shape_for(Isa::isa)>(z, n, groups, network,   \
-                                                                     scale, pi, sums);        \
+    sides_in_lanes_body<Isa::isa>(z, n, groups, network, scale, pi, sums);                    \
   }                                                                                            \
   target double sides_of_sorted(const std::int32_t* z, std::size_t n, double scale, double pi) { \
     return sides_of_sorted_body(z, n, scale, pi);                                              \
@@ -159,6 +158,6 @@ SidesOfSorted sides_of_sorted_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, side
 
 NetworkShape network_shape_for(Isa isa) { return shape_for(isa); }
 
-std::size_t lanes_max_for(Isa isa) { return lanes_max_of(isa); }
+std::size_t lanes_max_for(Isa isa) { return row_of(isa).lanes_max; }
 
 }  // namespace polygons::sim

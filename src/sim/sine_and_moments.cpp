@@ -8,13 +8,12 @@ namespace {
 // vector width.
 POLYGONS_INLINE void block_moments_body(const double* values, std::size_t count, double& mean,
                                         double& squares) {
-  constexpr std::size_t kPartials = 8;
   mean = sum_in_eight_partials(values, count) / static_cast<double>(count);
 
-  double deviations[kPartials] = {};
+  double deviations[kPartialSums] = {};
   std::size_t i = 0;
-  for (; i + kPartials <= count; i += kPartials) {
-    for (std::size_t j = 0; j < kPartials; ++j) {
+  for (; i + kPartialSums <= count; i += kPartialSums) {
+    for (std::size_t j = 0; j < kPartialSums; ++j) {
       const double d = values[i + j] - mean;
       deviations[j] += d * d;
     }

@@ -60,27 +60,31 @@ POLYGONS_INLINE double sin_pi(double x, double pi) {
   return x;
 }
 
-// A polygon of this many sides or more adds them in eight running sums,
-// which do not wait on each other: side i goes to sum i mod 8, and the eight
-// are joined in order. Fewer sides are added one after the other.
+// The running sums that long sums are added in: they do not wait on each
+// other, and joined in order they give the same figure whatever the vector
+// width. Every kernel set adds in this many, so that all give the same
+// figures.
+inline constexpr std::size_t kPartialSums = 8;
+
+// A polygon of this many sides or more adds them in the partial sums: side i
+// goes to sum i mod kPartialSums, and they are joined in order. Fewer sides
+// are added one after the other.
 inline constexpr std::size_t kEightPartialsFrom = 32;
 
 // Mean and sum of squared deviations from it of `count` >= 1 values, in two
-// passes of eight partial sums each.
+// passes of kPartialSums partial sums each.
 using BlockMoments = void (*)(const double* values, std::size_t count, double& mean,
                               double& squares);
 
 // The kernel compiled for `isa`.
 BlockMoments block_moments_for(Isa isa);
 
-// The sum of `count` values in eight running sums, which do not wait on each
-// other, joined in a fixed order: the same figure whatever the vector width.
+// The sum of `count` values in the partial sums, joined in a fixed order.
 inline double sum_in_eight_partials(const double* values, std::size_t count) {
-  constexpr std::size_t kPartials = 8;
-  double partial[kPartials] = {};
+  double partial[kPartialSums] = {};
   std::size_t i = 0;
-  for (; i + kPartials <= count; i += kPartials) {
-    for (std::size_t j = 0; j < kPartials; ++j) partial[j] += values[i + j];
+  for (; i + kPartialSums <= count; i += kPartialSums) {
+    for (std::size_t j = 0; j < kPartialSums; ++j) partial[j] += values[i + j];
   }
   for (std::size_t j = 0; i + j < count; ++j) partial[j] += values[i + j];
   double sum = 0.0;
