@@ -92,14 +92,14 @@ struct ChunkAccount {
 // vertices, many trials side by side, into `sums`.
 void sums_in_lanes(std::size_t groups, SeedState& state, const RunSetup& run, Workspace& w,
                    double* sums) {
-  draw_trials(*run.kernels, w.trial_draws, state, w.z.data(), groups);
+  draw_trials(run.kernels->draw_lanes, w.trial_draws, state, w.z.data(), groups);
   run.kernels->sides_in_lanes(w.z.data(), run.n, groups, w.network, scale(), run.pi, sums);
 }
 
 // The sums of sides of `block` larger trials, one at a time.
 void sums_one_by_one(std::size_t block, SeedState& state, const RunSetup& run, Workspace& w) {
   const std::size_t n = run.n;
-  draw_integers(*run.kernels, state, w.z.data(), block * n);
+  draw_integers(run.kernels->draw_lanes, state, w.z.data(), block * n);
   for (std::size_t t = 0; t < block; ++t) {
     const std::int32_t* sorted = run.kernels->bucket_sort(w.z.data() + t * n, n, w.bucket);
     w.sums[t] = run.kernels->sides_of_sorted(sorted, n, scale(), run.pi);

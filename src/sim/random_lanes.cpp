@@ -1,7 +1,5 @@
 #include "sim/random_lanes.hpp"
 
-#include "sim/kernel_set.hpp"
-
 #if POLYGONS_X86_KERNELS
 #include <immintrin.h>
 #endif
@@ -192,8 +190,7 @@ POLYGONS_TARGET_AVX2 void draw_lanes(std::uint64_t* lanes1, std::uint64_t* lanes
 
 DrawLanes draw_lanes_for(Isa isa) { return POLYGONS_KERNEL_OF(isa, draw_lanes); }
 
-void draw_integers(const KernelSet& kernels, SeedState& state, std::int32_t* out,
-                   std::size_t count) {
+void draw_integers(DrawLanes draw_lanes, SeedState& state, std::int32_t* out, std::size_t count) {
   const std::size_t rows = count / kDrawLanes;
   std::size_t done = 0;
   if (rows > 0) {
@@ -204,7 +201,7 @@ void draw_integers(const KernelSet& kernels, SeedState& state, std::int32_t* out
       s1[j] = static_cast<std::uint64_t>(lane.s1);
       s2[j] = static_cast<std::uint64_t>(lane.s2);
     }
-    kernels.draw_lanes(s1, s2, out, 1, rows, kStreamMoves);
+    draw_lanes(s1, s2, out, 1, rows, kStreamMoves);
     state.s1 = static_cast<std::int32_t>(s1[kDrawLanes - 1]);
     state.s2 = static_cast<std::int32_t>(s2[kDrawLanes - 1]);
     done = rows * kDrawLanes;
@@ -226,14 +223,14 @@ TrialDraws::TrialDraws(std::size_t n) : n(n) {
   }
 }
 
-void draw_trials(const KernelSet& kernels, const TrialDraws& trials, SeedState& state,
+void draw_trials(DrawLanes draw_lanes, const TrialDraws& trials, SeedState& state,
                  std::int32_t* out, std::size_t groups) {
   alignas(64) std::uint64_t s1[kDrawLanes], s2[kDrawLanes];
   for (std::size_t j = 0; j < kDrawLanes; ++j) {
     s1[j] = mul_mod<kC1>(trials.first_draw[0][j], static_cast<std::uint64_t>(state.s1));
     s2[j] = mul_mod<kC2>(trials.first_draw[1][j], static_cast<std::uint64_t>(state.s2));
   }
-  kernels.draw_lanes(s1, s2, out, trials.n, groups, trials.moves);
+  draw_lanes(s1, s2, out, trials.n, groups, trials.moves);
   state.s1 = static_cast<std::int32_t>(s1[kDrawLanes - 1]);
   state.s2 = static_cast<std::int32_t>(s2[kDrawLanes - 1]);
 }

@@ -14,8 +14,6 @@
 
 namespace polygons::sim {
 
-struct KernelSet;
-
 inline constexpr std::size_t kDrawLanes = 32;
 
 // How the lanes move on, as the multipliers a^k mod m of the two components
@@ -38,9 +36,8 @@ DrawLanes draw_lanes_for(Isa isa);
 
 // The next `count` combined integers of the stream of `state`, in stream
 // order, into `out`; `state` ends `count` draws further on. Whole rows go
-// through the lanes of `kernels`, the few draws left over one by one.
-void draw_integers(const KernelSet& kernels, SeedState& state, std::int32_t* out,
-                   std::size_t count);
+// through `draw_lanes` (a kernel set's), the few draws left over one by one.
+void draw_integers(DrawLanes draw_lanes, SeedState& state, std::int32_t* out, std::size_t count);
 
 // The multipliers that lay out trials of n draws side by side.
 struct TrialDraws {
@@ -55,7 +52,7 @@ struct TrialDraws {
 // by trial, into `out` by groups: row i of group g (kDrawLanes values at
 // out + (g * n + i) * kDrawLanes) holds draw i of each of the group's
 // trials. `state` ends as many trials further on.
-void draw_trials(const KernelSet& kernels, const TrialDraws& trials, SeedState& state,
+void draw_trials(DrawLanes draw_lanes, const TrialDraws& trials, SeedState& state,
                  std::int32_t* out, std::size_t groups);
 
 }  // namespace polygons::sim

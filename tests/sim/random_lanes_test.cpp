@@ -15,7 +15,7 @@ TEST_P(EveryKernelSet, DrawsTheSequentialStream) {
     SeedState lanes = seeded(123);
     SeedState single = lanes;
     std::vector<std::int32_t> fast(count), slow(count);
-    draw_integers(set(), lanes, fast.data(), count);
+    draw_integers(set().draw_lanes, lanes, fast.data(), count);
     for (std::int32_t& z : slow) z = next_integer(single);
     EXPECT_EQ(fast, slow) << count << " draws";
     EXPECT_EQ(lanes, single) << count << " draws";

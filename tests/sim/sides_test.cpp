@@ -58,7 +58,7 @@ TEST_P(EveryKernelSet, SidesInLanesAreThePlainSumsOfTheStreamsTrials) {
     const std::size_t groups = 3, count = groups * kDrawLanes;
     SeedState state = seeded(17);
     std::vector<std::int32_t> z(count * n);
-    draw_trials(set(), TrialDraws(n), state, z.data(), groups);
+    draw_trials(set().draw_lanes, TrialDraws(n), state, z.data(), groups);
     SeedState after = seeded(17);
     advance(after, count * n);
     EXPECT_EQ(state, after);
