@@ -12,9 +12,19 @@ quick=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-isas="generic"
-grep -qw avx2 /proc/cpuinfo && isas="$isas avx2"
-grep -qw avx512f /proc/cpuinfo && isas="$isas avx512"
+# The kernel sets of the new build, as its refusal of a name it does not
+# know lists them, and of those the ones this processor runs: a short run
+# on each.
+probe() {
+  mkdir -p "$work/probe/tmp"
+  (cd "$work/probe" && printf '3\n1\n1000 1\n0\n0\n' | POLYGONS_ISA=$1 "$new" 2>&1 >/dev/null)
+}
+isas=""
+for isa in $(probe none | sed -n 's/.*the program has //p' | tr -d ','); do
+  probe "$isa" >/dev/null && isas="$isas $isa"
+done
+[ -n "$isas" ] || { echo "same_output: $new names no kernel set it can run" >&2; exit 2; }
+echo "kernel sets:$isas"
 
 # The template draws nothing: it only keeps the data file and the script.
 template='set terminal unknown
