@@ -25,9 +25,12 @@ double trial_seconds(int sides, const run_costs& costs) {
 const run_request kFixedRun{3, 1.0, 1000, 1, 0, 0};
 // Listed as well as drawn, so that the classes stand out of the fixed part.
 const run_request kClassesRun{3, 1.0, 1000, 1, kMaxClasses, 1};
-// Long enough that a slip of the fixed part changes the rates little.
-const run_request kSmallPolygonsRun{3, 1.0, 5e7, 1, 0, 0};
-const run_request kLargePolygonsRun{1000, 1.0, 4e5, 1, 0, 0};
+// The first of the runs of more and more trials.
+const run_request kSmallPolygonsRun{3, 1.0, 1e6, 1, 0, 0};
+const run_request kLargePolygonsRun{1000, 1.0, 1e4, 1, 0, 0};
+// Trials that take this long beyond the fixed part are measured well enough
+// that a slip of the fixed part changes their rate little.
+constexpr double kMeasuredSeconds = 0.3;
 
 std::string figure(double value, const char* unit) {
   char text[32];
@@ -75,33 +78,58 @@ std::string trials_limit_note(std::chrono::seconds time_limit, const run_costs& 
          "limit, by this server's measured costs: " + costs_text(costs) + ").";
 }
 
-std::vector<run_request> calibration_runs() {
-  // The fixed run twice: the first may pay for loading the program.
-  return {kFixedRun, kFixedRun, kClassesRun, kSmallPolygonsRun, kLargePolygonsRun};
+namespace {
+
+// The seconds of `shape` or of `error`'s run that did not finish.
+std::optional<double> timed(const run_timer& time_run, const run_request& shape,
+                            std::string& error) {
+  std::optional<double> taken = time_run(shape);
+  if (taken && std::isfinite(*taken) && *taken > 0) return taken;
+  error = "a run of " + std::to_string(shape.sides) + " sides and " + real_text(shape.trials) +
+          " trials did not finish";
+  return std::nullopt;
 }
 
-std::optional<run_costs> calibrated_costs(const run_timer& time_run, std::string& error) {
-  std::vector<double> seconds;
-  for (const run_request& run : calibration_runs()) {
-    std::optional<double> taken = time_run(run);
-    if (!taken || !std::isfinite(*taken) || *taken <= 0) {
-      error = "a run of " + std::to_string(run.sides) + " sides and " + real_text(run.trials) +
-              " trials did not finish";
-      return std::nullopt;
+// The seconds of one trial of `shape`: runs of four times as many trials
+// each time, until they take kMeasuredSeconds more than `reference`, a run
+// of `reference_trials` trials of the same cost each.
+std::optional<double> trial_seconds_measured(const run_timer& time_run, run_request shape,
+                                             double reference, double reference_trials,
+                                             std::string& error) {
+  while (true) {
+    std::optional<double> taken = timed(time_run, shape, error);
+    if (!taken) return std::nullopt;
+    const double beyond = *taken - reference;
+    if (beyond >= kMeasuredSeconds || shape.trials * 4 > kMaxTrials) {
+      return std::max(0.0, beyond) / (shape.trials - reference_trials);
     }
-    seconds.push_back(*taken);
+    shape.trials *= 4;
   }
+}
+
+}  // namespace
+
+std::optional<run_costs> calibrated_costs(const run_timer& time_run, std::string& error) {
+  // The fixed run twice: the first may pay for loading the program.
+  std::optional<double> fixed_runs[2] = {timed(time_run, kFixedRun, error), std::nullopt};
+  if (fixed_runs[0]) fixed_runs[1] = timed(time_run, kFixedRun, error);
+  std::optional<double> classes_run = fixed_runs[1] ? timed(time_run, kClassesRun, error)
+                                                    : std::nullopt;
+  if (!classes_run) return std::nullopt;
   // The fixed run and the classes run draw the same few trials, which the
-  // run of small polygons tells apart from the fixed part.
-  const double fixed_run = std::min(seconds[0], seconds[1]);
+  // runs of small polygons tell apart from the fixed part.
+  const double fixed_run = std::min(*fixed_runs[0], *fixed_runs[1]);
   run_costs costs;
-  costs.per_class = std::max(0.0, seconds[2] - fixed_run) /
+  costs.per_class = std::max(0.0, *classes_run - fixed_run) /
                     counted_classes(kClassesRun.classes, kClassesRun.show);
-  const double small = std::max(0.0, seconds[3] - fixed_run) /
-                       (kSmallPolygonsRun.trials - kFixedRun.trials);
-  costs.fixed = fixed_run - kFixedRun.trials * small;
-  const double large = std::max(0.0, seconds[4] - costs.fixed) / kLargePolygonsRun.trials;
-  if (large <= 0) {
+  std::optional<double> small =
+      trial_seconds_measured(time_run, kSmallPolygonsRun, fixed_run, kFixedRun.trials, error);
+  if (!small) return std::nullopt;
+  costs.fixed = fixed_run - kFixedRun.trials * *small;
+  std::optional<double> large =
+      trial_seconds_measured(time_run, kLargePolygonsRun, costs.fixed, 0, error);
+  if (!large) return std::nullopt;
+  if (*large <= 0) {
     error = "the trials took no measurable time";
     return std::nullopt;
   }
@@ -109,11 +137,11 @@ std::optional<run_costs> calibrated_costs(const run_timer& time_run, std::string
   // little less a side than the line through both points says, so a
   // negative intercept is taken as none.
   const double sides_apart = kLargePolygonsRun.sides - kSmallPolygonsRun.sides;
-  costs.per_side_trial = std::max(large - small, 0.0) / sides_apart;
-  costs.per_trial = small - kSmallPolygonsRun.sides * costs.per_side_trial;
+  costs.per_side_trial = std::max(*large - *small, 0.0) / sides_apart;
+  costs.per_trial = *small - kSmallPolygonsRun.sides * costs.per_side_trial;
   if (costs.per_trial < 0 || costs.per_side_trial <= 0) {
     costs.per_trial = 0;
-    costs.per_side_trial = large / kLargePolygonsRun.sides;
+    costs.per_side_trial = *large / kLargePolygonsRun.sides;
   }
   return costs;
 }

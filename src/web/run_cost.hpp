@@ -52,15 +52,15 @@ bool fits_time_limit(const run_request& request, std::chrono::seconds time_limit
 // sides, and the rule behind it.
 std::string trials_limit_note(std::chrono::seconds time_limit, const run_costs& costs);
 
-// The runs timed to measure the costs, in order.
-std::vector<run_request> calibration_runs();
-
 // Times one run of the program as the service runs it: its seconds, or empty
 // when it did not finish with its results.
 using run_timer = std::function<std::optional<double>(const run_request&)>;
 
-// This server's costs from the times of calibration_runs(); empty, with why
-// in `error`, when a run failed or the times make no sense.
+// This server's costs from the times of a few runs: of few trials (twice),
+// of many classes, and of small and of large polygons, with four times as
+// many trials each time until their trials take a measurable time (so that
+// a slower machine runs fewer). Empty, with why in `error`, when a run
+// failed or the times make no sense.
 std::optional<run_costs> calibrated_costs(const run_timer& time_run, std::string& error);
 
 // "fixed 0.15 s, 7 us a class, 0 ns a trial, 2.2 ns a side and trial"

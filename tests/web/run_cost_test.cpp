@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace polygons::web {
 namespace {
@@ -87,13 +89,17 @@ TEST(RunCost, RefusesTrialsThatCannotFinishNamingTheLargestAllowed) {
 }
 
 // A machine whose runs take `truth` seconds; the first run of all pays
-// `cold` more for loading the program.
-run_timer machine(const run_costs& truth, double cold = 0, double small_sides_factor = 1) {
+// `cold` more for loading the program. The longest run goes to `longest`.
+run_timer machine(const run_costs& truth, double cold = 0, double small_sides_factor = 1,
+                  std::shared_ptr<double> longest = std::make_shared<double>()) {
   auto first = std::make_shared<bool>(true);
   return [=](const run_request& request) -> std::optional<double> {
     run_costs costs = truth;
     if (request.sides < 10) costs.per_side_trial *= small_sides_factor;
-    return estimated_seconds(request, costs) + (std::exchange(*first, false) ? cold : 0);
+    const double seconds =
+        estimated_seconds(request, costs) + (std::exchange(*first, false) ? cold : 0);
+    *longest = std::max(*longest, seconds);
+    return seconds;
   };
 }
 
@@ -120,6 +126,18 @@ TEST(RunCost, CalibrationMeasuresEachFigureFromTheTimedRuns) {
     EXPECT_NEAR(got->per_class, c.expected.per_class, 1e-12) << c.what;
     EXPECT_NEAR(got->per_trial, c.expected.per_trial, 1e-14) << c.what;
     EXPECT_NEAR(got->per_side_trial, c.expected.per_side_trial, 1e-14) << c.what;
+  }
+}
+
+// The runs of more and more trials stop once measured: on a machine ten
+// times slower, no run takes much longer.
+TEST(RunCost, CalibrationRunsFewerTrialsOnASlowerMachine) {
+  for (double slower : {1.0, 3.0, 10.0}) {
+    auto longest = std::make_shared<double>();
+    std::string error;
+    const run_costs truth{0.1, 7e-6, 0, 2e-9 * slower};
+    ASSERT_TRUE(calibrated_costs(machine(truth, 0, 1, longest), error)) << error;
+    EXPECT_LT(*longest, 0.1 + 4 * 0.3) << slower << " times slower";
   }
 }
 

@@ -1026,14 +1026,15 @@ TEST_F(Service, FormRunShowsTheReportAndTheChart) {
 TEST_F(Service, EstimatesWholeRunsWithinAWideMarginOnceCalibrated) {
   SKIP_UNLESS_PROGRAM_COMPLETE();
   service_options options = options_with(POLYGONS_BINARY);
-  options.time_limit = 4s;
+  options.time_limit = 60s;  // no run is stopped, however busy the machine
   options.log_runs = false;
   run_executor executor(options, test_template());
   std::string error;
   ASSERT_TRUE(executor.calibrate(error)) << error;
   const run_costs costs = executor.costs();
+  // The largest runs of a server whose time limit is 6 s.
   auto largest = [&](int sides, int classes) {
-    return static_cast<double>(largest_trials(sides, classes, options.time_limit, costs));
+    return static_cast<double>(largest_trials(sides, classes, 6s, costs));
   };
   const run_request shapes[] = {
       {3, 1.0, 1000, 1, 10000, 0},       {3, 1.0, 1000, 1, 10000, 1},
@@ -1045,7 +1046,8 @@ TEST_F(Service, EstimatesWholeRunsWithinAWideMarginOnceCalibrated) {
     run_outcome outcome = executor.run(shape, {}, results_need::required);
     ASSERT_EQ(outcome.result, run_outcome::state::finished) << api_query(shape);
     const double ratio = outcome.seconds / estimated_seconds(shape, costs);
-    EXPECT_TRUE(ratio > 0.25 && ratio < 4)
+    // Wide: other tests may share the cores with the calibration or the run.
+    EXPECT_TRUE(ratio > 1.0 / 8 && ratio < 8)
         << api_query(shape) << ": " << outcome.seconds << " s, estimated "
         << estimated_seconds(shape, costs) << " s (" << costs_text(costs) << ")";
   }
