@@ -13,9 +13,6 @@
 namespace polygons::params {
 namespace {
 
-constexpr double ZN_MAX = 2330000000.0;  // upper limit of zn for every run
-constexpr std::int32_t ITEM_MAX = 8;     // without a user login zn is limited to 10**ITEM_MAX
-constexpr double ZN_MIN = 1000.0;        // lower limit of zn
 constexpr double ONE = 1.0;
 
 // Defaults: a parameter whose value is given as a null value or cut off by a
@@ -24,12 +21,6 @@ constexpr double ONE = 1.0;
 // N is 64-bit: with a user login zn may go up to ZN_MAX, beyond 32 bits, and
 // the run makes that many trials. A zn read as NaN is refused.
 constexpr double ZN_DEFAULT = 1000.0;
-
-std::int64_t ten_to_the(std::int32_t exponent) {
-  std::int64_t power = 1;
-  for (std::int32_t i = 0; i < exponent; ++i) power *= 10;
-  return power;
-}
 
 void put_warning(text::LineSink& out, std::string_view text, double zn) {
   text::put(out, text::Line().lit(text).E(zn, 10, 3));
@@ -41,7 +32,7 @@ double limit_trials(text::LineSink& out, double zn, bool internet_run) {
     zn = ZN_MAX;
     put_warning(out, " %Wrn Reducing zn to ", zn);
   }
-  const double item_limit = static_cast<double>(ten_to_the(ITEM_MAX));
+  const double item_limit = zn_max_without_login();
   if (internet_run && zn > item_limit) {
     zn = item_limit;
     put_warning(out, " %Wrn Reducing zn to", zn);

@@ -12,6 +12,19 @@
 
 namespace polygons::params {
 
+// The limits of the number of trials zn, for the program and for what checks
+// its input beforehand (the web service).
+inline constexpr double ZN_MAX = 2330000000.0;  // upper limit of zn for every run
+inline constexpr std::int32_t ITEM_MAX = 8;     // without a user login zn is limited to 10**ITEM_MAX
+inline constexpr double ZN_MIN = 1000.0;        // lower limit of zn
+
+// 10**ITEM_MAX, the upper limit of zn without a user login.
+constexpr double zn_max_without_login() {
+  double limit = 1.0;
+  for (std::int32_t i = 0; i < ITEM_MAX; ++i) limit *= 10.0;
+  return limit;
+}
+
 // Writes the user-login line and answers a first argument "?" (ending the run
 // with text::RunEnded), reads the five parameter lines from `in`, limits the
 // number of trials, writes the parameter lines, seeds `rng` from iseed between

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "params/readat.hpp"
+
 namespace polygons::web {
 
 // One run as the page and the API accept it. The defaults fill the empty form.
@@ -37,8 +39,8 @@ inline constexpr int kMinSides = 1;
 inline constexpr int kMaxSides = 10000;
 inline constexpr double kMinRadius = 1e-6;
 inline constexpr double kMaxRadius = 1e6;
-inline constexpr double kMinTrials = 1000.0;
-inline constexpr double kMaxTrials = 1e8;
+inline constexpr double kMinTrials = params::ZN_MIN;
+inline constexpr double kMaxTrials = params::zn_max_without_login();
 inline constexpr int kMinSeed = -2147483647 - 1;
 inline constexpr int kMaxSeed = 2147483647;
 inline constexpr int kMinClasses = 0;
