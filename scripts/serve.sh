@@ -31,6 +31,8 @@ Usage: scripts/serve.sh --port P [--host H] [--server-name NAME]... [options]
   --time-limit S      seconds before a run is stopped (default 60)
   --retention S       seconds a run's chart is kept (default 600)
   --max-runs N        runs at once (default: one per core)
+  --disk-limit MB     disk the kept charts may take; beyond it the oldest go
+                      first (default 256)
   --build DIR         where polygons and polygons-web are (default: build)
   --user NAME         the user the servers run as when started as root
                       (default nobody; never root)
@@ -45,13 +47,13 @@ fail_usage() {
 
 is_number() { [[ $1 =~ ^[0-9]+$ ]] && [ "${#1}" -le 6 ]; }
 
-port="" host=127.0.0.1 names=() time_limit=60 retention=600 max_runs="" build="$root/build"
+port="" host=127.0.0.1 names=() time_limit=60 retention=600 max_runs="" disk_limit="" build="$root/build"
 user=nobody
 while [ $# -gt 0 ]; do
   option=$1
   case $option in
     -h|--help) usage; exit 0 ;;
-    --port|--host|--server-name|--time-limit|--retention|--max-runs|--build|--user)
+    --port|--host|--server-name|--time-limit|--retention|--max-runs|--disk-limit|--build|--user)
       [ $# -ge 2 ] || fail_usage "option $option needs a value"
       value=$2
       shift 2 ;;
@@ -66,6 +68,7 @@ while [ $# -gt 0 ]; do
     --time-limit) time_limit=$value ;;
     --retention) retention=$value ;;
     --max-runs) max_runs=$value ;;
+    --disk-limit) disk_limit=$value ;;
     --build) build=$value ;;
     --user) user=$value ;;
     *) fail_usage "unknown option $option" ;;
@@ -80,6 +83,8 @@ port=$((10#$port))
 is_number "$time_limit" && [ "$time_limit" -ge 1 ] || fail_usage "bad value for --time-limit: $time_limit"
 is_number "$retention" && [ "$retention" -ge 1 ] || fail_usage "bad value for --retention: $retention"
 [ -z "$max_runs" ] || is_number "$max_runs" || fail_usage "bad value for --max-runs: $max_runs"
+[ -z "$disk_limit" ] || { is_number "$disk_limit" && [ "$disk_limit" -ge 1 ]; } ||
+  fail_usage "bad value for --disk-limit: $disk_limit"
 if [ ${#names[@]} -eq 0 ]; then
   names=(localhost 127.0.0.1 "[::1]")
   case $host in 0.0.0.0|::|127.0.0.1|::1|localhost) ;; *[:]*) names+=("[$host]") ;; *) names+=("$host") ;; esac
@@ -196,6 +201,7 @@ web_args=(--host 127.0.0.1 --port 0 --workdir "$runtime/work"
   --template "$runtime/bin/template.gp" --time-limit "$time_limit" --retention "$retention"
   --trusted-proxy 127.0.0.1 --server-name "$(IFS=,; echo "${names[*]}")")
 [ -n "$max_runs" ] && web_args+=(--max-runs "$max_runs")
+[ -n "$disk_limit" ] && web_args+=(--disk-limit "$disk_limit")
 HOME=$runtime/work setsid "${as_web[@]}" -- "$runtime/bin/polygons-web" "${web_args[@]}" \
   >"$runtime/web.out" &
 web_pid=$!

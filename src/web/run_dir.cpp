@@ -223,7 +223,8 @@ std::size_t trim_run_dirs(const fs::path& workdir, std::uintmax_t max_bytes,
     for (; !ec && entries != fs::directory_iterator(); entries.increment(ec)) {
       const fs::directory_entry& entry = *entries;
       std::error_code entry_ec;
-      if (!is_run_id(entry.path().filename().string())) continue;
+      const std::string name = entry.path().filename().string();
+      if (!is_run_id(name) || in_use(name)) continue;
       if (!entry.is_directory(entry_ec) || entry.is_symlink(entry_ec)) continue;
       runs.push_back({fs::last_write_time(entry.path(), entry_ec), disk_bytes(entry.path()),
                       entry.path()});
@@ -235,7 +236,6 @@ std::size_t trim_run_dirs(const fs::path& workdir, std::uintmax_t max_bytes,
     for (const kept_run& run : runs) {
       if (total <= max_bytes) break;
       std::error_code run_ec;
-      if (in_use(run.path.filename().string())) continue;
       if (fs::remove_all(run.path, run_ec) > 0 && !run_ec) {
         total -= std::min(total, run.bytes);
         ++removed;

@@ -68,10 +68,11 @@ std::string chart_fault(const std::filesystem::path& workdir, std::string_view i
 std::size_t sweep_run_dirs(const std::filesystem::path& workdir, std::chrono::seconds retention,
                            const std::function<bool(std::string_view)>& in_use) noexcept;
 
-// Removes the oldest run directories (by last change), except those `in_use`
-// claims, until all under <workdir>/tmp take at most `max_bytes` of disk
-// (their own blocks and their files'). Returns how many were removed. Never
-// throws, as sweep_run_dirs.
+// Removes the oldest run directories (by last change) until those of
+// finished runs, all but those `in_use` claims, take at most `max_bytes` of
+// disk (their own blocks and their files'): the runs in progress are bounded
+// by their number. Returns how many were removed. Never throws, as
+// sweep_run_dirs.
 std::size_t trim_run_dirs(const std::filesystem::path& workdir, std::uintmax_t max_bytes,
                           const std::function<bool(std::string_view)>& in_use) noexcept;
 

@@ -284,7 +284,10 @@ run_outcome run_executor::run(const run_request& request, const run_origin& orig
   if (!outcome.has_chart) {
     remove_run_dir(options_.workdir, outcome.id);
   } else {
-    // The cap holds however fast charts come: older charts go, no run is refused.
+    // The cap holds however fast charts come: older charts go, no run is
+    // refused. This run's chart counts as kept, the newest; of runs that end
+    // at once, the last to trim counts all of theirs.
+    active.release();
     trim_run_dirs(options_.workdir, options_.max_disk_bytes,
                   [this](std::string_view id) { return in_progress(id); });
   }

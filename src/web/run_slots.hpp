@@ -181,12 +181,15 @@ class claim_hold {
  public:
   claim_hold(claims& set, std::string name)
       : set_(set), name_(std::move(name)), held_(set.claim(name_)) {}
-  ~claim_hold() {
-    if (held_) set_.release(name_);
-  }
+  ~claim_hold() { release(); }
   claim_hold(const claim_hold&) = delete;
   claim_hold& operator=(const claim_hold&) = delete;
   bool held() const { return held_; }
+  // Releases the claim before the scope ends.
+  void release() {
+    if (held_) set_.release(name_);
+    held_ = false;
+  }
 
  private:
   claims& set_;

@@ -7,7 +7,8 @@ growing past 50 MB, one client's abandoned runs that must not lock out
 another's, a classroom behind one address served in full, a flood of the
 most expensive runs from a few addresses that locks out neither newcomers nor
 a class, nor does one of runs that look cheap but draw many classes, from 59
-addresses or a fresh address per request, queued runs whose clients hang up, no process of the stack running
+addresses or a fresh address per request, the charts of a flood kept within
+the disk cap, queued runs whose clients hang up, no process of the stack running
 as root, a stop within 2 s under attack, and serve.sh's own death, or that of
 a server while it starts; and whom nginx's per-address limits count for.
 
@@ -556,6 +557,56 @@ def check_nothing_runs_as_root(stack, checks):
                   f"uid {os.getuid()}: {owners})")
 
 
+# --- the disk the charts take -----------------------------------------------
+
+def disk_kib(root):
+    """The disk that the files and directories under `root` take, in KiB."""
+    total = 0
+    for path, dirs, files in os.walk(root):
+        for name in dirs + files:
+            try:
+                total += os.lstat(os.path.join(path, name)).st_blocks * 512
+            except OSError:
+                pass
+    return total // 1024
+
+
+def check_disk_cap(build, checks, limit_mb=4, runs=120, clients=8):
+    """A flood of the largest charts (10000 classes, about 48 KB each)
+    against a stack whose charts may take `limit_mb` MB: every run answers
+    200, and the charts stay within the cap (at the peak, with the files of
+    the runs in progress, within the cap and 2 MB for each run at once)."""
+    stack = web_stack.start(build, ["--time-limit", str(TIME_LIMIT), "--disk-limit",
+                                    str(limit_mb)])
+    try:
+        root = os.path.join(stack.runtime, "work", "tmp")
+        path = "/api/run?sides=3&radius=1&trials=1e5&seed=%d&classes=10000"
+        peak, done = [0], threading.Event()
+
+        def watch():
+            while not done.is_set():
+                peak[0] = max(peak[0], disk_kib(root))
+                time.sleep(0.05)
+
+        watcher = threading.Thread(target=watch)
+        watcher.start()
+        with concurrent.futures.ThreadPoolExecutor(clients) as pool:
+            answers = list(pool.map(lambda n: timed_request(
+                stack.port, path % n, f"127.0.9.{n % clients + 1}"), range(1, runs + 1)))
+        done.set()
+        watcher.join()
+        final = disk_kib(root)
+        cap = limit_mb * 1024
+        in_progress = ((os.cpu_count() or 1) + 1) * 2048  # the run slots and the quick lane
+        checks.expect(all(status == 200 for status, _ in answers) and final <= cap and
+                      peak[0] <= cap + in_progress,
+                      f"{runs} runs of the largest charts under a cap of {limit_mb} MB: all 200 "
+                      f"({answers_text(answers)}), the charts take {final} KiB after, "
+                      f"{peak[0]} KiB at most")
+    finally:
+        stack.kill_leftovers()
+
+
 # --- who nginx's limits count for -------------------------------------------
 
 CONFIG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "deploy",
@@ -725,6 +776,7 @@ def main():
         stack.kill_leftovers()
     for server in ("polygons-web", "nginx"):
         check_death_during_start_up(args.build, checks, server)
+    check_disk_cap(args.build, checks)
 
     print(f"attack test: {'passed' if not checks.failures else f'{len(checks.failures)} failures'}"
           f" in {time.monotonic() - started:.0f} s")

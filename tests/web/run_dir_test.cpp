@@ -154,9 +154,9 @@ TEST_F(RunDirectory, TrimRemovesTheOldestRunsUntilTheyFitTheCap) {
   write_file(workdir() / "tmp" / "manual" / "big", std::string(300000, 'x'));
   auto busy = [&](std::string_view id) { return id == runs[0]; };
   EXPECT_EQ(trim_run_dirs(workdir(), 1 << 20, busy), 0u) << "all fit";
-  EXPECT_EQ(trim_run_dirs(workdir(), 250000, busy), 3u);
+  EXPECT_EQ(trim_run_dirs(workdir(), 250000, busy), 2u) << "the run in use does not count";
   for (std::size_t i = 0; i < runs.size(); ++i) {
-    EXPECT_EQ(fs::exists(run_dir(workdir(), runs[i])), i == 0 || i == 4) << i;
+    EXPECT_EQ(fs::exists(run_dir(workdir(), runs[i])), i == 0 || i >= 3) << i;
   }
   EXPECT_TRUE(fs::exists(workdir() / "tmp" / "manual" / "big"));
   EXPECT_EQ(trim_run_dirs(workdir(), 0,
