@@ -399,6 +399,29 @@ def keep_runs_in_flight(port, source, path, deadline, answers):
             time.sleep(0.2)
 
 
+def newcomers_and_a_class(port, until, every, class_with, newcomer_network, class_source):
+    """A newcomer's cheap run every `every` s until `until`, each from an
+    address of its own in `newcomer_network`, and with the `class_with`-th of
+    them a class of 10 behind `class_source`: their answers, once all came."""
+    newcomers, class_answers, threads = [], [], []
+    n = 0
+    while time.monotonic() < until:
+        n += 1
+        newcomer = threading.Thread(target=lambda source: newcomers.append(
+            timed_request(port, CHEAP_RUN, source)), args=(f"{newcomer_network}.{n}",))
+        newcomer.start()
+        threads.append(newcomer)
+        if n == class_with:
+            group = threading.Thread(target=lambda: class_answers.extend(
+                form_runs_at_once(port, class_source, 10)))
+            group.start()
+            threads.append(group)
+        time.sleep(every)
+    for thread in threads:
+        thread.join()
+    return newcomers, class_answers
+
+
 def check_flood(stack, checks, addresses, seconds, newcomer_limit=10):
     """`addresses` flooders each keep one run of the largest cost in flight
     for `seconds`; a newcomer's cheap run every 2 s and, a third of the way
@@ -410,7 +433,7 @@ def check_flood(stack, checks, addresses, seconds, newcomer_limit=10):
     expensive = f"/api/run?sides=1000&radius=1&trials={trials}&seed=1&classes=0"
     started = time.monotonic()
     deadline = started + seconds
-    flood_answers, newcomers, class_answers = [], [], []
+    flood_answers = []
     threads = [threading.Thread(target=keep_runs_in_flight,
                                 args=(stack.port, f"127.0.1.{n + 1}", expensive, deadline,
                                       flood_answers))
@@ -418,19 +441,9 @@ def check_flood(stack, checks, addresses, seconds, newcomer_limit=10):
     for thread in threads:
         thread.start()
     time.sleep(2.0)
-    n = 0
-    while time.monotonic() < deadline - newcomer_limit / 2:
-        n += 1
-        newcomer = threading.Thread(target=lambda source: newcomers.append(
-            timed_request(stack.port, CHEAP_RUN, source)), args=(f"127.0.2.{n}",))
-        newcomer.start()
-        threads.append(newcomer)
-        if n == 1 + seconds // 6:
-            group = threading.Thread(target=lambda: class_answers.extend(
-                form_runs_at_once(stack.port, "127.0.3.1", 10)))
-            group.start()
-            threads.append(group)
-        time.sleep(2.0)
+    newcomers, class_answers = newcomers_and_a_class(
+        stack.port, until=deadline - newcomer_limit / 2, every=2.0, class_with=1 + seconds // 6,
+        newcomer_network="127.0.2", class_source="127.0.3.1")
     for thread in threads:
         thread.join()
     what = (f"a flood of {trials} trials of 1000 sides from {addresses} addresses for "
@@ -456,7 +469,7 @@ def check_cheap_looking_flood(stack, checks, fresh, seconds=24, in_flight=70, fi
     served meanwhile."""
     started = time.monotonic()
     deadline = started + seconds
-    flood_answers, newcomers, class_answers = [], [], []
+    flood_answers = []
     counter = iter(range(10**6))
 
     def flooder(n):
@@ -471,19 +484,9 @@ def check_cheap_looking_flood(stack, checks, fresh, seconds=24, in_flight=70, fi
     for thread in threads:
         thread.start()
     time.sleep(2.0)
-    n = 0
-    while time.monotonic() < deadline - newcomer_limit:
-        n += 1
-        newcomer = threading.Thread(target=lambda source: newcomers.append(
-            timed_request(stack.port, CHEAP_RUN, source)), args=(f"127.0.7.{n}",))
-        newcomer.start()
-        threads.append(newcomer)
-        if n == 4:
-            group = threading.Thread(target=lambda: class_answers.extend(
-                form_runs_at_once(stack.port, "127.0.8.1", 10)))
-            group.start()
-            threads.append(group)
-        time.sleep(1.5)
+    newcomers, class_answers = newcomers_and_a_class(
+        stack.port, until=deadline - newcomer_limit, every=1.5, class_with=4,
+        newcomer_network="127.0.7", class_source="127.0.8.1")
     for thread in threads:
         thread.join()
     what = (f"{in_flight} runs of 1000 trials and 10000 classes in flight from "
