@@ -36,20 +36,22 @@ void refuse(const std::string& message) {
 
 InProcessRun run_in_process(const params::given_parameters& given, sim::EngineOptions options) {
   InProcessRun result;
-  // The program runs in this mode from its start, its parameters included
-  // (a subnormal radius reads as 0).
-  std::optional<run::FloatingPointModeScope> program_mode(std::in_place);
-  text::StringSink out;
-  result.p = params::settle_parameters(given, out, kInternetRun, result.start);
   const params::run_parameters& p = result.p;
-  result.range = run::settle_range(out, p);
-  sim::SeedState rng = result.start;
-  sim::ClassArrays classes = run::class_arrays_for(p);
-  options.perimeters = nullptr;
-  result.trials = run::run_the_trials(p, result.range, classes, rng, options, run::run_trials_here);
-  result.histogram = run::finish_run(out, p, result.trials, std::move(classes));
-  result.histogram.count.resize(static_cast<std::size_t>(p.klass));
-  program_mode.reset();  // the exact figures are computed as the web service computes them
+  text::StringSink out;
+  {
+    // The program runs in this mode from its start, its parameters included
+    // (a subnormal radius reads as 0); the exact figures below are computed
+    // as the web service computes them, without it.
+    const run::FloatingPointModeScope program_mode;
+    result.p = params::settle_parameters(given, out, kInternetRun, result.start);
+    result.range = run::settle_range(out, p);
+    sim::SeedState rng = result.start;
+    sim::ClassArrays classes = run::class_arrays_for(p);
+    options.perimeters = nullptr;
+    result.trials = run::run_the_trials(p, result.range, classes, rng, options, run::run_trials_here);
+    result.histogram = run::finish_run(out, p, result.trials, std::move(classes));
+    result.histogram.count.resize(static_cast<std::size_t>(p.klass));
+  }
   result.report = out.text();
   result.warnings = warning_lines(result.report);
   if (p.sides <= sim::kMaxExactSides) {

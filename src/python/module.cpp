@@ -35,26 +35,12 @@ namespace {
 // interpreter until the trials have stopped.
 struct Interrupted {};
 
-// The caller's floating-point mode while the scope lives: Python code that
-// runs during the trials (signal handlers, sys.stderr) must not run in the
-// trials' mode, which reads subnormal numbers as 0.
-class InCallersMode {
- public:
-  explicit InCallersMode(run::FloatingPointMode callers) : trials_(run::floating_point_mode()) {
-    run::restore_floating_point_mode(callers);
-  }
-  ~InCallersMode() { run::restore_floating_point_mode(trials_); }
-  InCallersMode(const InCallersMode&) = delete;
-  InCallersMode& operator=(const InCallersMode&) = delete;
-
- private:
-  run::FloatingPointMode trials_;
-};
-
 // Watches a run from the thread that called it, with the interpreter
 // released: a few times a second it takes the interpreter back to run the
 // signal handlers (Ctrl-C) and, when asked, to show the progress on
-// sys.stderr once the run has lasted a second, as the program does.
+// sys.stderr once the run has lasted a second, as the program does. Python
+// code runs then in the caller's floating-point mode, not in the trials',
+// which reads subnormal numbers as 0.
 class RunWatch : public sim::ProgressSink {
  public:
   explicit RunWatch(bool show) : show_(show), callers_mode_(run::floating_point_mode()) {}
@@ -84,7 +70,7 @@ class RunWatch : public sim::ProgressSink {
   // An interrupt that comes meanwhile stays pending in the interpreter.
   void clear() {
     if (shown_length_ == 0) return;
-    const InCallersMode callers(callers_mode_);
+    const run::FloatingPointModeScope callers(callers_mode_);
     write("\r" + std::string(shown_length_, ' ') + "\r");
     shown_length_ = 0;
   }
@@ -100,7 +86,7 @@ class RunWatch : public sim::ProgressSink {
     if (now < next_look_) return;
     next_look_ = now + kLookEvery;
     const py::gil_scoped_acquire interpreter;
-    const InCallersMode callers(callers_mode_);
+    const run::FloatingPointModeScope callers(callers_mode_);
     if (PyErr_CheckSignals() != 0) throw Interrupted{};
     if (show_ && now - start_ >= kShowAfter) show(now);
   }
@@ -142,15 +128,15 @@ class RunWatch : public sim::ProgressSink {
   Clock::time_point next_look_;
 };
 
-// The exception Python sees for a refusal of the run's.
+// The exception Python sees for a refusal of the run's. A run in process
+// writes no file, so its only failure of that kind is memory it cannot have.
 [[noreturn]] void raise_refusal(const text::FatalError& e) {
   if (e.status() == text::kExitBadInput) throw py::value_error(e.what());
-  const std::string message = e.what();
-  if (message.rfind("cannot allocate", 0) == 0) {
+  if (e.status() == text::kExitIoFailure) {
     PyErr_SetString(PyExc_MemoryError, e.what());
     throw py::error_already_set();
   }
-  throw std::runtime_error(message);
+  throw std::runtime_error(e.what());
 }
 
 // Runs `work` with the interpreter released and the run watched; a refusal
@@ -172,25 +158,16 @@ void run_released(bool show_progress, sim::EngineOptions& options, Work work) {
   if (PyErr_Occurred() != nullptr) throw py::error_already_set();
 }
 
-std::int32_t int32_argument(const char* name, std::int64_t value) {
-  if (value < std::numeric_limits<std::int32_t>::min() ||
-      value > std::numeric_limits<std::int32_t>::max()) {
-    throw py::value_error(std::string(name) + "=" + std::to_string(value) +
-                          " is outside the 32-bit integer range");
-  }
-  return static_cast<std::int32_t>(value);
-}
-
 std::string type_name(const py::handle& value) {
   return py::str(py::type::of(value).attr("__name__"));
 }
 
-// A whole number (a Python or NumPy integer, not a bool nor a float).
 // Whether `value` is a truth value, Python's or NumPy's: not a number here.
 bool is_truth_value(const py::handle& value) {
   return PyBool_Check(value.ptr()) || type_name(value) == "bool_";
 }
 
+// A whole number (a Python or NumPy integer, not a bool nor a float).
 std::int64_t whole_number(const char* name, const py::handle& value) {
   if (is_truth_value(value) || !PyIndex_Check(value.ptr())) {
     throw py::type_error(std::string(name) + " must be an integer, not " + type_name(value));
@@ -207,7 +184,13 @@ std::int64_t whole_number(const char* name, const py::handle& value) {
 }
 
 std::int32_t int32_number(const char* name, const py::handle& value) {
-  return int32_argument(name, whole_number(name, value));
+  const std::int64_t whole = whole_number(name, value);
+  if (whole < std::numeric_limits<std::int32_t>::min() ||
+      whole > std::numeric_limits<std::int32_t>::max()) {
+    throw py::value_error(std::string(name) + "=" + std::to_string(whole) +
+                          " is outside the 32-bit integer range");
+  }
+  return static_cast<std::int32_t>(whole);
 }
 
 // The engine options for threads=None or a count, isa=None or a name.

@@ -33,11 +33,7 @@ constexpr unsigned kFlushAndReadSubnormalsAsZero = 0x8040;  // MXCSR's FTZ and D
 
 }  // namespace
 
-void set_floating_point_mode() {
-#ifdef POLYGONS_HAS_MXCSR
-  _mm_setcsr(_mm_getcsr() | kFlushAndReadSubnormalsAsZero);
-#endif
-}
+void set_floating_point_mode() { restore_floating_point_mode(trial_floating_point_mode()); }
 
 FloatingPointMode floating_point_mode() {
 #ifdef POLYGONS_HAS_MXCSR
@@ -50,6 +46,14 @@ FloatingPointMode floating_point_mode() {
 void restore_floating_point_mode([[maybe_unused]] FloatingPointMode mode) {
 #ifdef POLYGONS_HAS_MXCSR
   _mm_setcsr(mode);
+#endif
+}
+
+FloatingPointMode trial_floating_point_mode() {
+#ifdef POLYGONS_HAS_MXCSR
+  return floating_point_mode() | kFlushAndReadSubnormalsAsZero;
+#else
+  return floating_point_mode();
 #endif
 }
 

@@ -25,12 +25,18 @@ using FloatingPointMode = unsigned;
 FloatingPointMode floating_point_mode();
 void restore_floating_point_mode(FloatingPointMode mode);
 
-// The trials' floating-point mode for the calling thread while the scope
-// lives, and the mode it had before once it ends: for callers that share
-// their thread with other code (an interpreter).
+// The calling thread's mode with the trials' settings added.
+FloatingPointMode trial_floating_point_mode();
+
+// A floating-point mode for the calling thread while the scope lives (the
+// trials' by default), and the mode it had before once it ends: for callers
+// that share their thread with other code (an interpreter).
 class FloatingPointModeScope {
  public:
-  FloatingPointModeScope() : saved_(floating_point_mode()) { set_floating_point_mode(); }
+  explicit FloatingPointModeScope(FloatingPointMode mode = trial_floating_point_mode())
+      : saved_(floating_point_mode()) {
+    restore_floating_point_mode(mode);
+  }
   ~FloatingPointModeScope() { restore_floating_point_mode(saved_); }
   FloatingPointModeScope(const FloatingPointModeScope&) = delete;
   FloatingPointModeScope& operator=(const FloatingPointModeScope&) = delete;
