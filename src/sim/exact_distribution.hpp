@@ -1,0 +1,31 @@
+#pragma once
+// The exact distribution of the perimeter, the curve a run's histogram
+// converges to: its cumulative distribution function and the probability
+// of each class.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "sim/exact_moments.hpp"
+
+namespace polygons::sim {
+
+// Probability that the perimeter of the polygon through `sides` points
+// uniform on a circle of radius `radius` is at most x. The perimeter is
+// 2 radius S with S the sum of the sides on the unit circle halved, in
+// [0, sides sin(pi / sides)]: a negative radius gives P(S >= x / (2 radius)),
+// a radius of 0 (and 1 side, whose perimeter is 0) a point mass at 0.
+// Accepts sides 1 .. kMaxExactSides and any finite radius; throws
+// std::invalid_argument otherwise, or for a nan x.
+double exact_perimeter_cdf(std::int32_t sides, double radius, double x);
+
+// The exact probability of each class [edges[i], edges[i + 1]) for
+// strictly increasing finite edges (edges.size() - 1 values, none for fewer
+// than 2 edges); the mass outside [edges.front(), edges.back()) is in no
+// class. Throws std::invalid_argument as exact_perimeter_cdf does, or for
+// edges that are not finite and strictly increasing.
+std::vector<double> exact_class_probabilities(std::int32_t sides, double radius,
+                                              std::span<const double> edges);
+
+}  // namespace polygons::sim
