@@ -1,6 +1,5 @@
 #include "run/engine_policy.hpp"
 
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,8 +8,8 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
-#include <thread>
 
+#include "host/processors.hpp"
 #include "text/io.hpp"
 
 namespace polygons::run {
@@ -42,19 +41,8 @@ std::optional<int> parse_thread_count(std::string_view text) {
   return std::min(value, sim::kMaxThreads);
 }
 
-int available_processors() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int count = CPU_COUNT(&set);
-    if (count > 0) return count;
-  }
-  return static_cast<int>(
-      std::min<unsigned>(std::thread::hardware_concurrency(), sim::kMaxThreads));
-}
-
 int threads_for_run() {
-  const int processors = std::clamp(available_processors(), 1, sim::kMaxThreads);
+  const int processors = std::clamp(host::available_processors(), 1, sim::kMaxThreads);
   const char* env = std::getenv("OMP_NUM_THREADS");
   if (env == nullptr) return processors;
   if (const std::optional<int> threads = parse_thread_count(env)) return *threads;

@@ -17,10 +17,6 @@ namespace polygons::run {
 // the first counts), or nothing when the text is not a positive whole number.
 std::optional<int> parse_thread_count(std::string_view text);
 
-// The processors this process may run on (which can be fewer than the
-// machine has), or the machine's count when that cannot be asked.
-int available_processors();
-
 // OMP_NUM_THREADS when it is set and valid (a warning on standard error when
 // it is set but not valid), otherwise one thread per processor the process
 // may run on.

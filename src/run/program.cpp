@@ -10,10 +10,10 @@
 
 #include "graph/graph_job.hpp"
 #include "params/readat.hpp"
+#include "results/write.hpp"
 #include "run/clock.hpp"
 #include "run/command_line.hpp"
 #include "run/engine_policy.hpp"
-#include "run/results_file.hpp"
 #include "run/run_steps.hpp"
 #include "sim/engine.hpp"
 #include "sim/histogram.hpp"
@@ -44,6 +44,20 @@ EngineSettings engine_settings() {
   }
 }
 
+// The named values of the results file: the parameters as used, and the figures.
+results::ResultValues result_values(const params::run_parameters& p,
+                                    const results::ResultFigures& figures) {
+  results::ResultValues values;
+  static_cast<results::ResultFigures&>(values) = figures;
+  values.sides = p.sides;
+  values.radius = p.radius;
+  values.trials = p.N;
+  values.seed = p.iseed;
+  values.classes = p.klass;
+  values.show = p.ishow;
+  return values;
+}
+
 void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineSink& out,
              const TrialRunner& run_trials) {
   sim::SeedState rng;
@@ -54,17 +68,18 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
   // A long run must not find out only after its trials that it has nowhere
   // to put its files.
   graph::require_writable_directory(workdir);
-  const bool results_wanted = results_file_requested(std::getenv(kResultsVariable));
-  if (results_wanted) discard_results_file(workdir);
+  const bool results_wanted = results::results_file_requested(std::getenv(results::kResultsVariable));
+  if (results_wanted) results::discard_results_file(workdir);
 
   sim::ClassArrays classes = class_arrays_for(p);
   const sim::TrialResults trials = run_the_trials(p, range, classes, rng, engine.options, run_trials);
   const sim::FinishedHistogram histogram = finish_run(out, p, trials, std::move(classes));
   if (results_wanted) {
-    write_results_file(workdir, p,
-                       {trials.class_width, range.min, range.max, trials.perim_avg,
-                        trials.perim_stdev, histogram.mode.x, histogram.mode.y},
-                       histogram.centre, histogram.count, histogram.result_z);
+    const results::ResultFigures figures{trials.class_width, range.min,       range.max,
+                                         trials.perim_avg,  trials.perim_stdev,
+                                         histogram.mode.x,  histogram.mode.y};
+    results::write_results_file(workdir, result_values(p, figures), histogram.centre,
+                                histogram.count, histogram.result_z);
   }
 
   graph::www_graph(workdir, p.ishow, sim::K1ST, p.klass, sim::kResultRows, histogram.centre,

@@ -9,8 +9,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "run/engine_policy.hpp"
-#include "run/results_file.hpp"
+#include "host/processors.hpp"
 #include "web/plot_template.hpp"
 #include "web/run_dir.hpp"
 #include "web/spawn.hpp"
@@ -21,7 +20,7 @@ namespace {
 
 // Cores counted as the program counts them, so that the runs at once share
 // exactly what the program would use alone.
-std::size_t cores() { return static_cast<std::size_t>(std::max(1, run::available_processors())); }
+std::size_t cores() { return static_cast<std::size_t>(std::max(1, host::available_processors())); }
 
 std::size_t running_limit(const service_options& options) {
   return options.max_running ? options.max_running : cores();
@@ -33,10 +32,10 @@ std::size_t running_limit(const service_options& options) {
 // come first, and be the one the program reads.
 std::vector<std::string> child_environment(const service_options& options) {
   std::vector<std::string> environment =
-      environment_without({"USER", "OMP_NUM_THREADS", run::kResultsVariable});
+      environment_without({"USER", "OMP_NUM_THREADS", results::kResultsVariable});
   const std::size_t threads = std::max<std::size_t>(1, cores() / running_limit(options));
   environment.push_back("OMP_NUM_THREADS=" + std::to_string(threads));
-  environment.push_back(std::string(run::kResultsVariable) + "=1");
+  environment.push_back(std::string(results::kResultsVariable) + "=1");
   return environment;
 }
 
@@ -111,10 +110,10 @@ std::optional<run_results> take_results(const fs::path& workdir, std::string_vie
                                         const run_request& request, std::string& fault) {
   std::string error;
   std::optional<std::string> text =
-      read_run_file(workdir, id, run::kResultsName, kMaxResultsBytes, error);
-  remove_run_file(workdir, id, run::kResultsName);
+      read_run_file(workdir, id, results::kResultsName, kMaxResultsBytes, error);
+  remove_run_file(workdir, id, results::kResultsName);
   run_results results;
-  if (text && parse_results(*text, results, error)) {
+  if (text && results::parse_results(*text, {kMaxSides, kMaxClasses}, results, error)) {
     if (results.sides == request.sides &&
         std::fabs(results.radius - request.radius) <= 1e-12 * request.radius &&
         results.show == request.show &&
@@ -123,7 +122,7 @@ std::optional<run_results> take_results(const fs::path& workdir, std::string_vie
     }
     error = "the parameters are not those of the run";
   }
-  fault = std::string(run::kResultsName) + ": " + error;
+  fault = std::string(results::kResultsName) + ": " + error;
   return std::nullopt;
 }
 

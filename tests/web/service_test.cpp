@@ -20,7 +20,7 @@
 #include <sstream>
 #include <thread>
 
-#include "run/engine_policy.hpp"
+#include "host/processors.hpp"
 #include "web/page.hpp"
 #include "web/plot_template.hpp"
 #include "web/run_dir.hpp"
@@ -380,7 +380,7 @@ TEST_F(Service, StartsTheProgramWithTheRunIdTheParametersAndTheTemplateWithoutUs
   EXPECT_EQ(match[2].str(), fs::canonical(scratch_.path()).string());
   std::string threads;
   std::getline(lines, threads);
-  EXPECT_EQ(threads, "threads=" + std::to_string(run::available_processors()) + " results=1")
+  EXPECT_EQ(threads, "threads=" + std::to_string(host::available_processors()) + " results=1")
       << "a run alone gets every core";
   std::string rest((std::istreambuf_iterator<char>(lines)), std::istreambuf_iterator<char>());
   // The exact mean of the perimeter of pentagons on a circle of radius 2.5.

@@ -1,5 +1,3 @@
-#include "web/results_file.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,12 +5,14 @@
 #include <limits>
 #include <vector>
 
-#include "params/run_parameters.hpp"
-#include "run/results_file.hpp"
+#include "results/read.hpp"
+#include "results/write.hpp"
 #include "support/files.hpp"
 
-namespace polygons::web {
+namespace polygons::results {
 namespace {
+
+constexpr ReadLimits kLimits{.max_sides = 3, .max_classes = 2};
 
 const std::string kHead =
     "polygons-results\t1\nsides\t3\nradius\t1\ntrials\t1000\nseed\t-7\nclasses\t2\nshow\t1\n"
@@ -22,9 +22,9 @@ const std::string kRows =
     "1.299038105676658\t250\t0.1\t0.25\n3.897114317029974\t750\t0.3\t1\n";
 
 TEST(ResultsFile, ReadsEveryFigureAndClassExactly) {
-  run_results r;
+  RunResults r;
   std::string error;
-  ASSERT_TRUE(parse_results(kHead + kRows, r, error)) << error;
+  ASSERT_TRUE(parse_results(kHead + kRows, kLimits, r, error)) << error;
   EXPECT_EQ(r.sides, 3);
   EXPECT_EQ(r.radius, 1.0);
   EXPECT_EQ(r.trials, 1000);
@@ -46,21 +46,29 @@ TEST(ResultsFile, ReadsEveryFigureAndClassExactly) {
 // The program's own writer and the service's parser, joined: every value
 // comes back as the same number, awkward doubles included.
 TEST(ResultsFile, ReadsBackWhatTheProgramWrites) {
-  const params::run_parameters p{7, -2.5, 123456, -3, 3, 1};
   const double third = 1.0 / 3.0;
-  const run::ResultFigures figures{third, 0.0, -17.5, 5e-324, 1e300, -0.0,
-                                   std::numeric_limits<double>::quiet_NaN()};
+  ResultValues values;
+  static_cast<ResultFigures&>(values) = {third, 0.0, -17.5, 5e-324, 1e300, -0.0,
+                                         std::numeric_limits<double>::quiet_NaN()};
+  values.sides = 7;
+  values.radius = -2.5;
+  values.trials = 123456;
+  values.seed = -3;
+  values.classes = 3;
+  values.show = 1;
   const std::vector<double> centre{0.1, 0.2, 0.30000000000000004};
   const std::vector<std::int64_t> count{100000, 23456, 0};
   const std::vector<double> result_z{third, 0.0, 2.0 / 3.0, third,
                                      -std::numeric_limits<double>::infinity(), 1.0};
   testing::scratch_dir dir("results-file");
   const std::string workdir = dir.path().string() + "/";
-  run::write_results_file(workdir, p, figures, centre, count, result_z);
+  write_results_file(workdir, values, centre, count, result_z);
 
-  run_results r;
+  RunResults r;
   std::string error;
-  ASSERT_TRUE(parse_results(testing::read_file(dir.path() / run::kResultsName), r, error)) << error;
+  const ReadLimits limits{.max_sides = 7, .max_classes = 3};
+  ASSERT_TRUE(parse_results(testing::read_file(dir.path() / kResultsName), limits, r, error))
+      << error;
   EXPECT_EQ(r.sides, 7);
   EXPECT_EQ(r.radius, -2.5);
   EXPECT_EQ(r.trials, 123456);
@@ -103,19 +111,20 @@ TEST(ResultsFile, RefusesAnythingButACompleteWellFormedFile) {
       {replaced(valid, "trials\t1000", "trials\t1e3"), "a real for an integer"},
       {replaced(valid, "sides\t3", "sides\t99999999999"), "sides beyond 32 bits"},
       {replaced(valid, "sides\t3", "sides\t0"), "no sides"},
-      {replaced(valid, "classes\t2", "classes\t10001"), "too many classes"},
+      {replaced(valid, "sides\t3", "sides\t4"), "more sides than the reader takes"},
+      {replaced(valid, "classes\t2", "classes\t3") + "6\t0\t0\t1\n", "more classes than the reader takes"},
       {replaced(valid, "\t250\t", "\t-250\t"), "a negative count"},
       {replaced(valid, "\t750\t", "\t751\t"), "counts that do not sum to the trials"},
       {replaced(valid, "\t750\t", "\t9223372036854775807\t"), "counts that overflow"},
       {replaced(valid, "\n", "\r\n"), "carriage return"},
   };
   for (const auto& [text, why] : cases) {
-    run_results r;
+    RunResults r;
     std::string error;
-    EXPECT_FALSE(parse_results(text, r, error)) << why;
+    EXPECT_FALSE(parse_results(text, kLimits, r, error)) << why;
     EXPECT_FALSE(error.empty()) << why;
   }
 }
 
 }  // namespace
-}  // namespace polygons::web
+}  // namespace polygons::results

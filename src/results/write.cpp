@@ -1,4 +1,4 @@
-#include "run/results_file.hpp"
+#include "results/write.hpp"
 
 #include <unistd.h>
 
@@ -12,7 +12,7 @@
 
 #include "text/io.hpp"
 
-namespace polygons::run {
+namespace polygons::results {
 namespace {
 
 constexpr std::string_view kPartialSuffix = ".part";
@@ -38,22 +38,9 @@ void append_number(std::string& text, Number value) {
   text.append(digits, end);
 }
 
-ResultValues named_values(const params::run_parameters& p, const ResultFigures& figures) {
-  ResultValues values;
-  static_cast<ResultFigures&>(values) = figures;
-  values.sides = p.sides;
-  values.radius = p.radius;
-  values.trials = p.N;
-  values.seed = p.iseed;
-  values.classes = p.klass;
-  values.show = p.ishow;
-  return values;
-}
-
-std::string header_text(const params::run_parameters& p, const ResultFigures& figures) {
+std::string header_text(const ResultValues& values) {
   std::string text(kResultsVersionLine);
   text.push_back('\n');
-  const ResultValues values = named_values(p, figures);
   for_each_named_value(values, [&text](std::string_view name, auto value) {
     text.append(name).push_back('\t');
     append_number(text, value);
@@ -81,30 +68,26 @@ void write_text(std::FILE* file, std::string& text, const std::string& path) {
   text.clear();
 }
 
-void write_all(std::FILE* file, const std::string& path, const params::run_parameters& p,
-               const ResultFigures& figures, std::span<const double> centre,
-               std::span<const std::int64_t> count, std::span<const double> result_z) {
-  std::string text = header_text(p, figures);
-  for (std::size_t k = 0; k < static_cast<std::size_t>(p.klass); ++k) {
+void write_all(std::FILE* file, const std::string& path, const ResultValues& values,
+               std::span<const double> centre, std::span<const std::int64_t> count,
+               std::span<const double> result_z) {
+  std::string text = header_text(values);
+  for (std::size_t k = 0; k < static_cast<std::size_t>(values.classes); ++k) {
     append_class_row(text, {centre[k], count[k], result_z[2 * k], result_z[2 * k + 1]});
     if (text.size() >= kBufferedText) write_text(file, text, path);
   }
   write_text(file, text, path);
 }
 
-void check_sizes(const params::run_parameters& p, std::size_t centres, std::size_t counts,
+void check_sizes(const ResultValues& values, std::size_t centres, std::size_t counts,
                  std::size_t z_values) {
-  const auto classes = static_cast<std::size_t>(p.klass > 0 ? p.klass : 0);
+  const auto classes = static_cast<std::size_t>(values.classes > 0 ? values.classes : 0);
   if (centres < classes || counts < classes || z_values < 2 * classes) {
     throw std::invalid_argument("write_results_file: vectors shorter than the classes");
   }
 }
 
 }  // namespace
-
-bool results_file_requested(const char* value) {
-  return value != nullptr && std::string_view(value) == "1";
-}
 
 void discard_results_file(std::string_view workdir) {
   const std::string path = std::string(workdir) + std::string(kResultsName);
@@ -113,16 +96,16 @@ void discard_results_file(std::string_view workdir) {
   }
 }
 
-void write_results_file(std::string_view workdir, const params::run_parameters& p,
-                        const ResultFigures& figures, std::span<const double> centre,
-                        std::span<const std::int64_t> count, std::span<const double> result_z) {
-  check_sizes(p, centre.size(), count.size(), result_z.size());
+void write_results_file(std::string_view workdir, const ResultValues& values,
+                        std::span<const double> centre, std::span<const std::int64_t> count,
+                        std::span<const double> result_z) {
+  check_sizes(values, centre.size(), count.size(), result_z.size());
   const std::string path = std::string(workdir) + std::string(kResultsName);
   const std::string partial = path + std::string(kPartialSuffix);
   text::OpenFile file(std::fopen(partial.c_str(), "w"));
   if (!file) throw io_failure("cannot open", partial, errno);
   try {
-    write_all(file.get(), partial, p, figures, centre, count, result_z);
+    write_all(file.get(), partial, values, centre, count, result_z);
     if (std::fclose(file.release()) != 0) throw io_failure("cannot write", partial, errno);
     if (std::rename(partial.c_str(), path.c_str()) != 0) {
       throw io_failure("cannot rename " + partial + " to the", path, errno);
@@ -133,4 +116,4 @@ void write_results_file(std::string_view workdir, const params::run_parameters& 
   }
 }
 
-}  // namespace polygons::run
+}  // namespace polygons::results

@@ -1,7 +1,9 @@
 #pragma once
-// The layout of the results file, defined once for the program that writes
-// it (run/results_file.hpp) and the web service that reads it back
-// (web/results_file.hpp). Line by line:
+// The results file: the figures of a run as tab-separated text for programs
+// (the web service, scripts), which the program writes beside the chart when
+// its environment asks for it. Its names and layout are defined here once,
+// for the writer (results/write.hpp) and the reader (results/read.hpp).
+// Line by line:
 //   the version line "polygons-results<TAB>1";
 //   one "name<TAB>value" line for each named value, in the order of
 //   for_each_named_value;
@@ -14,9 +16,19 @@
 #include <string>
 #include <string_view>
 
-namespace polygons::run {
+namespace polygons::results {
+
+// The environment variable that asks the program for the file, and the
+// file's name in the run's working directory.
+inline constexpr char kResultsVariable[] = "POLYGONS_RESULTS";
+inline constexpr std::string_view kResultsName = "results.tsv";
 
 inline constexpr std::string_view kResultsVersionLine = "polygons-results\t1";
+
+// Whether the value of POLYGONS_RESULTS (nullptr when unset) asks for the file: "1".
+inline bool results_file_requested(const char* value) {
+  return value != nullptr && std::string_view(value) == "1";
+}
 
 // The figures of a finished run besides its parameters.
 struct ResultFigures {
@@ -90,4 +102,4 @@ inline std::string column_names(std::string_view separator) {
 // The line above the classes.
 inline std::string class_header_line() { return column_names("\t"); }
 
-}  // namespace polygons::run
+}  // namespace polygons::results

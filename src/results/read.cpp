@@ -1,11 +1,9 @@
-#include "web/results_file.hpp"
+#include "results/read.hpp"
 
 #include <charconv>
 #include <limits>
 
-#include "web/fields.hpp"
-
-namespace polygons::web {
+namespace polygons::results {
 namespace {
 
 // The file's lines, each without its newline; the last one must end in one.
@@ -73,18 +71,18 @@ struct results_parser {
            fail("the value of " + std::string(name) + " is not valid");
   }
 
-  bool class_row(result_class& row) {
+  bool class_row(ResultClass& row) {
     std::string_view line;
     if (!lines.next(line)) return fail("the file ends before its last class");
     const std::vector<std::string_view> fields = split_tabs(line);
     std::size_t column = 0;
     bool ok = true;
-    run::for_each_column(row, [&](std::string_view, auto& value) {
+    for_each_column(row, [&](std::string_view, auto& value) {
       ok = ok && column < fields.size() && read_number(fields[column], value);
       ++column;
     });
     if (!ok || column != fields.size()) {
-      return fail("expected a class: " + run::column_names(", ") + ", tab-separated");
+      return fail("expected a class: " + column_names(", ") + ", tab-separated");
     }
     return row.count >= 0 || fail("a negative count");
   }
@@ -96,21 +94,23 @@ bool in_range(std::int64_t value, std::int64_t low, std::int64_t high) {
 
 }  // namespace
 
-bool parse_results(std::string_view text, run_results& out, std::string& error) {
+bool parse_results(std::string_view text, const ReadLimits& limits, RunResults& out,
+                   std::string& error) {
   results_parser p{line_reader(text), error};
-  run_results r;
-  bool ok = p.exact_line(run::kResultsVersionLine);
-  run::for_each_named_value(r, [&](std::string_view name, auto& value) {
+  RunResults r;
+  bool ok = p.exact_line(kResultsVersionLine);
+  for_each_named_value(r, [&](std::string_view name, auto& value) {
     ok = ok && p.value(name, value);
   });
   if (!ok) return false;
-  if (!in_range(r.sides, 1, kMaxSides) || !in_range(r.classes, 1, kMaxClasses) || r.trials < 1) {
+  if (!in_range(r.sides, 1, limits.max_sides) ||
+      !in_range(r.classes, 1, limits.max_classes) || r.trials < 1) {
     return p.fail("sides, classes or trials out of range");
   }
-  if (!p.exact_line(run::class_header_line())) return false;
+  if (!p.exact_line(class_header_line())) return false;
   r.rows.resize(static_cast<std::size_t>(r.classes));
   std::int64_t total = 0;
-  for (result_class& row : r.rows) {
+  for (ResultClass& row : r.rows) {
     if (!p.class_row(row)) return false;
     if (row.count > std::numeric_limits<std::int64_t>::max() - total) {
       return p.fail("the counts overflow");
@@ -127,4 +127,4 @@ bool parse_results(std::string_view text, run_results& out, std::string& error) 
   return true;
 }
 
-}  // namespace polygons::web
+}  // namespace polygons::results
