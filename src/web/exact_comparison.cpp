@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <stdexcept>
 
 namespace polygons::web {
 namespace {
@@ -62,6 +63,28 @@ std::string without_spread_sentence(const run_results& results, const exact_comp
 }
 
 }  // namespace
+
+sim::PerimeterMoments exact_answer_for(int sides, double radius) {
+  try {
+    return sim::exact_perimeter_moments(sides, radius);
+  } catch (const std::exception&) {
+    return {std::nan(""), std::nan("")};
+  }
+}
+
+std::string chart_description(const run_results& results, const sim::PerimeterMoments& exact) {
+  std::string text = "Histogram of the perimeter in " + std::to_string(results.classes) +
+                     " classes over its range, " + significant(results.min, 6) + " to " +
+                     significant(results.max, 6) +
+                     ": density and cumulative fraction by class. The most frequent class (the "
+                     "mode) is at " +
+                     significant(results.mode_x, 6) + "; the run's mean is " +
+                     significant(results.average, 6);
+  if (std::isfinite(exact.mean)) {
+    text += " and the exact mean, a dashed line, " + significant(exact.mean, 6);
+  }
+  return text + ".";
+}
 
 exact_comparison compare_with_exact(const run_results& results,
                                     const sim::PerimeterMoments& exact) {

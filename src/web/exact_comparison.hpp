@@ -20,6 +20,14 @@ struct exact_comparison {
   std::optional<double> z;
 };
 
+// The exact moments of the perimeter; not finite when the sides or radius
+// are beyond what they take (never for a request the fields accept).
+sim::PerimeterMoments exact_answer_for(int sides, double radius);
+
+// The chart's text alternative: what it draws, with the run's range, mode
+// and mean and the exact mean.
+std::string chart_description(const run_results& results, const sim::PerimeterMoments& exact);
+
 exact_comparison compare_with_exact(const run_results& results, const sim::PerimeterMoments& exact);
 
 // "Exact mean of the perimeter: ...; exact standard deviation: ...".

@@ -1,5 +1,7 @@
 #include "web/page.hpp"
 
+#include <cctype>
+
 namespace polygons::web {
 namespace {
 
@@ -20,6 +22,11 @@ button { font-size: 1rem; padding: 0.3rem 1.2rem; }
 .notice { color: #750; font-weight: bold; }
 pre { overflow-x: auto; background: #f4f4f4; padding: 0.5rem; font-size: 0.8rem; }
 img { max-width: 100%; height: auto; }
+a { color: #0645ad; }
+.link code { overflow-wrap: anywhere; }
+.polygons { display: flex; flex-wrap: wrap; gap: 0.5rem 1rem; }
+.polygon { margin: 0; width: 9rem; text-align: center; font-size: 0.85rem; overflow-wrap: anywhere; }
+.polygon svg { display: block; margin: 0 auto; }
 </style>
 </head>
 <body>
@@ -68,7 +75,7 @@ const std::string& value_of(const form_values& form, std::string_view name) {
 
 void append_form(std::string& html, const page_content& content) {
   const form_values& form = content.form;
-  html += "<form method=\"post\" action=\"/run\">\n";
+  html += "<form method=\"get\" action=\"/run\">\n";
   for (const field_view& field : text_fields()) {
     std::string name(field.name);
     std::string help = html_escape(field.help);
@@ -89,7 +96,76 @@ void append_form(std::string& html, const page_content& content) {
           "<button type=\"submit\">Run</button>\n</form>\n";
 }
 
+// Percent-encoded except the characters that never need it.
+std::string url_component(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
+  }
+  return out;
+}
+
+// The run's link and, while they are kept, its data. A seed of 0 takes a new
+// seed from the clock on every run, so its link cannot promise the same run.
+void append_run_links(std::string& html, const page_content& content) {
+  const std::string link = html_escape(run_link_of(content.form));
+  const bool clock = parse_whole_number(content.form.seed) == 0;
+  html += "<h2>This run</h2>\n";
+  if (clock) {
+    html += "<p class=\"link\" id=\"run-link\">This run took its seed from the clock, so it cannot "
+            "be repeated: <a href=\"" + link + "\">the link to its parameters</a> "
+            "(<code>" + link + "</code>) runs a new simulation with another seed each time. "
+            "Give a seed other than 0 for a run that can be shared.</p>\n";
+  } else {
+    html += "<p class=\"link\" id=\"run-link\"><a href=\"" + link +
+            "\">Link to this run</a>: <code>" + link +
+            "</code>. The same link gives the same report, figures and polygons.</p>\n";
+  }
+  if (content.data_url.empty()) return;
+  const std::string data = html_escape(content.data_url);
+  html += "<p id=\"data-links\">The run's data: <a id=\"csv-link\" href=\"" + data +
+          ".csv\" download>its classes as CSV</a>, <a id=\"json-link\" href=\"" + data +
+          ".json\" download>all its figures as JSON</a>. They are kept with the chart for " +
+          html_escape(content.kept_for) + "; after that they answer that they have expired" +
+          (clock ? "." : ", and the link to this run runs it again with the same figures.") +
+          "</p>\n";
+}
+
+void append_polygons(std::string& html, const page_content& content) {
+  if (content.polygons.empty()) {
+    html += "<p id=\"no-polygons\">The polygons of a run seeded from the clock cannot be drawn "
+            "again.</p>\n";
+    return;
+  }
+  html += "<h2>Its first polygons</h2>\n<p>The first trials of this run, drawn from its own "
+          "random numbers: each polygon joins its corners on the circle in order.</p>\n"
+          "<div class=\"polygons\" id=\"polygons\">\n" +
+          content.polygons + "</div>\n";
+}
+
 }  // namespace
+
+std::string run_link_of(const form_values& form) {
+  std::string link = "/run?";
+  auto add = [&link](std::string_view name, std::string_view value) {
+    if (link.back() != '?') link += '&';
+    link += std::string(name) + "=" + url_component(value);
+  };
+  add(kSidesField, form.sides);
+  add(kRadiusField, form.radius);
+  add(kTrialsField, form.trials);
+  add(kSeedField, form.seed);
+  add(kClassesField, form.classes);
+  if (form.show == "1") add(kShowField, form.show);
+  return link;
+}
 
 form_values form_values_from(const submitted_fields& fields) {
   form_values form;
@@ -131,6 +207,7 @@ std::string render_page(const page_content& content) {
     html += "<p class=\"notice\" id=\"notice\" role=\"status\">" + html_escape(content.notice) +
             "</p>\n";
   }
+  if (content.run_link) append_run_links(html, content);
   if (!content.report.empty()) {
     html += "<h2>Report</h2>\n<pre id=\"report\">" + html_escape(content.report) + "</pre>\n";
   }
@@ -141,15 +218,19 @@ std::string render_page(const page_content& content) {
     }
     html += "</div>\n";
   }
+  if (content.run_link) append_polygons(html, content);
   if (!content.diagnostics.empty()) {
     html += "<h2>Messages</h2>\n<pre id=\"diagnostics\">" + html_escape(content.diagnostics) +
             "</pre>\n";
   }
   if (!content.chart_url.empty()) {
     html += "<h2>Chart</h2>\n<p><img id=\"chart\" src=\"" + html_escape(content.chart_url) +
-            "\" alt=\"Histogram of the perimeter: density and cumulative fraction by class, "
-            "the exact mean as a dashed line\">"
-            "</p>\n";
+            "\" alt=\"" +
+            html_escape(content.chart_alt.empty()
+                            ? "Histogram of the perimeter: density and cumulative fraction by "
+                              "class, the exact mean as a dashed line"
+                            : content.chart_alt) +
+            "\"></p>\n";
   } else if (!content.chart_missing.empty()) {
     html += "<h2>Chart</h2>\n<p class=\"notice\" id=\"chart-missing\">" +
             html_escape(content.chart_missing) + "</p>\n";

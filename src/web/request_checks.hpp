@@ -38,6 +38,10 @@ void set_common_headers(httplib::Response& res);
 
 // The type of the plain-text answers: refusals, errors and API reports.
 inline constexpr char kTextType[] = "text/plain; charset=utf-8";
+// The types of the page and of the figures' answers.
+inline constexpr char kHtmlType[] = "text/html; charset=utf-8";
+inline constexpr char kJsonType[] = "application/json";
+inline constexpr char kCsvType[] = "text/csv; charset=utf-8";
 
 // "Bad request" and the like, for a status the library answers by itself.
 const char* error_reason(int status);

@@ -134,9 +134,28 @@ std::optional<std::string> read_run_file(const fs::path& workdir, std::string_vi
   return bytes;
 }
 
-void remove_run_file(const fs::path& workdir, std::string_view id, std::string_view name) {
+bool write_run_file(const fs::path& workdir, std::string_view id, std::string_view name,
+                    std::string_view content, std::string& error) {
   fd_closer dir(open_run_dir(workdir, id));
-  if (dir.fd >= 0) ::unlinkat(dir.fd, std::string(name).c_str(), 0);
+  fd_closer file(dir.fd < 0 ? -1
+                            : ::openat(dir.fd, std::string(name).c_str(),
+                                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (file.fd < 0) {
+    error = "it cannot be created: " + std::generic_category().message(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < content.size()) {
+    ssize_t wrote = ::write(file.fd, content.data() + done, content.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      error = "it cannot be written: " + std::generic_category().message(errno);
+      ::unlinkat(dir.fd, std::string(name).c_str(), 0);  // never a part of it
+      return false;
+    }
+    done += static_cast<std::size_t>(wrote);
+  }
+  return true;
 }
 
 std::optional<std::string> read_chart(const fs::path& workdir, std::string_view id) {

@@ -1,7 +1,8 @@
 #pragma once
 // The private directory of each run under <workdir>/tmp/, named by a random
 // id, and the files the service reads back from it: the chart, which it
-// serves, and the program's results, which it reads and removes.
+// serves, the program's results and the report, which it keeps beside the
+// chart for the run's data links.
 
 #include <chrono>
 #include <cstdint>
@@ -16,6 +17,8 @@ namespace polygons::web {
 // 128 random bits as 32 lower-case hexadecimal digits.
 inline constexpr std::size_t kRunIdLength = 32;
 inline constexpr std::string_view kChartName = "gnu.png";
+// The program's report, written by the service once the run has ended.
+inline constexpr std::string_view kReportName = "report.txt";
 inline constexpr std::string_view kPngSignature = "\x89PNG\r\n\x1a\n";
 // A chart is a few kilobytes; anything larger is not served.
 inline constexpr std::size_t kMaxChartBytes = 16 * 1024 * 1024;
@@ -47,10 +50,11 @@ std::optional<std::string> read_run_file(const std::filesystem::path& workdir, s
                                          std::string_view name, std::size_t max_bytes,
                                          std::string& error);
 
-// Removes a file (not a directory) of the run directory; a missing one is
-// ignored.
-void remove_run_file(const std::filesystem::path& workdir, std::string_view id,
-                     std::string_view name);
+// Writes a new file of the run directory, not through a link, readable by
+// its owner only; false, with why in `error`, when it exists already or
+// cannot be written whole.
+bool write_run_file(const std::filesystem::path& workdir, std::string_view id,
+                    std::string_view name, std::string_view content, std::string& error);
 
 // The chart of a run: a regular file, not a link, read whole. Empty when the
 // id is not a run id or there is no such chart.

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "host/processors.hpp"
+#include "web/exact_comparison.hpp"
 #include "web/plot_template.hpp"
 #include "web/run_dir.hpp"
 #include "web/spawn.hpp"
@@ -103,7 +104,7 @@ void classify_end(const spawn_result& ran, run_outcome& outcome) {
   }
 }
 
-// A finished run's results, which no file of the run keeps afterwards. Empty,
+// A finished run's results. Empty,
 // with why in `fault`, when missing, malformed, or of other parameters than
 // those asked for.
 std::optional<run_results> take_results(const fs::path& workdir, std::string_view id,
@@ -111,7 +112,6 @@ std::optional<run_results> take_results(const fs::path& workdir, std::string_vie
   std::string error;
   std::optional<std::string> text =
       read_run_file(workdir, id, results::kResultsName, kMaxResultsBytes, error);
-  remove_run_file(workdir, id, results::kResultsName);
   run_results results;
   if (text && results::parse_results(*text, {kMaxSides, kMaxClasses}, results, error)) {
     if (results.sides == request.sides &&
@@ -126,22 +126,22 @@ std::optional<run_results> take_results(const fs::path& workdir, std::string_vie
   return std::nullopt;
 }
 
-// Not finite when the sides or radius are beyond what the exact answer takes
-// (never for a request the fields accept).
-sim::PerimeterMoments exact_answer_for(const run_request& request) {
-  try {
-    return sim::exact_perimeter_moments(request.sides, request.radius);
-  } catch (const std::exception&) {
-    return {std::nan(""), std::nan("")};
-  }
-}
-
 void log_results_fault(const run_outcome& outcome) {
   std::fprintf(stderr, "polygons-web: run %s has no results: %s\n", outcome.id.c_str(),
                outcome.results_fault.c_str());
 }
 
 }  // namespace
+
+// The report beside the results for the run's data links; without it they
+// answer as for an expired run.
+void run_executor::keep_report(const run_outcome& outcome) const {
+  std::string error;
+  if (!write_run_file(options_.workdir, outcome.id, kReportName, outcome.report, error)) {
+    std::fprintf(stderr, "polygons-web: run %s keeps no report: %s\n", outcome.id.c_str(),
+                 error.c_str());
+  }
+}
 
 int http_status(run_outcome::state state) {
   switch (state) {
@@ -218,7 +218,7 @@ bool run_executor::calibrate(std::string& error) {
 run_outcome run_executor::run(const run_request& request, const run_origin& origin,
                               results_need need) {
   run_outcome outcome;
-  outcome.exact = exact_answer_for(request);
+  outcome.exact = exact_answer_for(request.sides, request.radius);
   slot_request wanted{origin.client, estimated_seconds(request, costs_), options_.time_limit, {},
                       origin.network};
   if (const int socket = origin.client_socket; socket >= 0) {
@@ -286,6 +286,7 @@ run_outcome run_executor::run(const run_request& request, const run_origin& orig
     // The cap holds however fast charts come: older charts go, no run is
     // refused. This run's chart counts as kept, the newest; of runs that end
     // at once, the last to trim counts all of theirs.
+    keep_report(outcome);
     active.release();
     trim_run_dirs(options_.workdir, options_.max_disk_bytes,
                   [this](std::string_view id) { return in_progress(id); });

@@ -3,8 +3,9 @@
 // (a slot by fair share between clients, web/run_slots.hpp), a fresh run id and
 // directory, the program started there on the parameter lines and the
 // plotting template (with the exact mean marked), the way it ended told
-// apart, its results file read and removed, and the chart checked. A run
-// without a chart leaves no directory behind. One log line per run, the
+// apart, its results file read, and the chart checked. A run with a chart
+// keeps its results file beside it, with the report, for its data links; a
+// run without one leaves no directory behind. One log line per run, the
 // program's messages of a failed run and why a finished run has no results
 // go to standard error.
 
@@ -112,6 +113,8 @@ class run_executor {
   void stop();
 
  private:
+  void keep_report(const run_outcome& outcome) const;
+
   service_options options_;
   std::string plot_template_;
   std::vector<std::string> child_environment_;

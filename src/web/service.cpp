@@ -9,15 +9,13 @@
 #include "web/exact_comparison.hpp"
 #include "web/request_checks.hpp"
 #include "web/run_answers.hpp"
+#include "web/polygon_pictures.hpp"
 #include "web/run_dir.hpp"
+#include "web/stored_answers.hpp"
 
 namespace polygons::web {
 namespace fs = std::filesystem;
 namespace {
-
-const char kHtmlType[] = "text/html; charset=utf-8";
-const char kJsonType[] = "application/json";
-const char kCsvType[] = "text/csv; charset=utf-8";
 
 submitted_fields fields_of(const httplib::Request& req) {
   return submitted_fields(req.params.begin(), req.params.end());
@@ -41,6 +39,24 @@ void set_figures(httplib::Response& res, answer_format format, const run_outcome
   res.set_content(json_answer(results, compare_with_exact(results, outcome.exact),
                               outcome.has_chart ? chart_url(outcome.id) : "", outcome.report),
                   kJsonType);
+}
+
+// A finished run's page: its link, its kept data, its first polygons and the
+// chart described with its figures.
+void show_finished_run(page_content& page, const run_request& request, const run_outcome& outcome,
+                       const std::string& kept_for) {
+  page.run_link = true;
+  page.polygons = polygon_pictures_html(request);
+  if (!outcome.has_chart) {
+    page.chart_missing = "The chart could not be drawn: " + outcome.chart_fault + ".";
+    page.diagnostics = outcome.diagnostics;
+    return;
+  }
+  page.chart_url = chart_url(outcome.id);
+  if (!outcome.results) return;
+  page.chart_alt = chart_description(*outcome.results, outcome.exact);
+  page.data_url = data_url(outcome.id);
+  page.kept_for = kept_for;
 }
 
 service_options with_absolute_paths(service_options options) {
@@ -140,11 +156,8 @@ void web_service::answer_form_run(const httplib::Request& req, httplib::Response
   } else if (outcome.result != run_outcome::state::finished) {
     page.notice = outcome_message(outcome, options_.time_limit);
     page.diagnostics = outcome.diagnostics;
-  } else if (outcome.has_chart) {
-    page.chart_url = chart_url(outcome.id);
   } else {
-    page.chart_missing = "The chart could not be drawn: " + outcome.chart_fault + ".";
-    page.diagnostics = outcome.diagnostics;
+    show_finished_run(page, request, outcome, kept_for());
   }
   res.set_content(render_page(page), kHtmlType);
 }
@@ -195,6 +208,10 @@ void web_service::answer_api_run(const httplib::Request& req, httplib::Response&
   res.set_content(body, kTextType);
 }
 
+std::string web_service::kept_for() const {
+  return std::to_string(options_.retention.count()) + " seconds";
+}
+
 void web_service::answer_chart(const httplib::Request& req, httplib::Response& res) {
   set_common_headers(res);
   std::optional<std::string> chart = read_chart(options_.workdir, req.matches[1].str());
@@ -242,6 +259,10 @@ void web_service::install_routes() {
   // The id pattern is the only way into tmp/: nothing else is ever served from it.
   server.Get(R"(/runs/([0-9a-f]{32})/gnu\.png)",
              [this](const httplib::Request& req, httplib::Response& res) { answer_chart(req, res); });
+
+  server.Get(kDataRoute, [this](const httplib::Request& req, httplib::Response& res) {
+    answer_stored_data(req, res, options_.workdir, blank_page(), kept_for());
+  });
 
   server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
     if (!res.body.empty()) return;

@@ -82,6 +82,7 @@ class web_service {
  private:
   void install_routes();
   page_content blank_page() const;
+  std::string kept_for() const;  // how long charts and data are kept
   void answer_form_run(const httplib::Request& req, httplib::Response& res);
   void answer_api_run(const httplib::Request& req, httplib::Response& res);
   void answer_chart(const httplib::Request& req, httplib::Response& res);
