@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
+
+#include "web/polygon_pictures.hpp"
 
 namespace polygons::web {
 namespace {
@@ -96,6 +101,56 @@ TEST(Page, ShowsSubmittedTextAndReportEscaped) {
       << "under the report, escaped";
   EXPECT_TRUE(contains(html, "<img id=\"chart\" src=\"/runs/0123/gnu.png\""));
   EXPECT_TRUE(contains(html, "value=\"1\" checked"));
+}
+
+// The link is the address the form's own GET sends; a seed of 0 takes a new
+// one from the clock, so its link must not claim to repeat the run.
+TEST(Page, LinksARunAndSaysWhenItCannotBeRepeated) {
+  struct link_case {
+    const char* seed;
+    bool repeatable;
+  };
+  for (const link_case c : {link_case{"7", true}, link_case{"-3", true}, link_case{"0", false},
+                            link_case{" 000", false}}) {
+    SCOPED_TRACE(c.seed);
+    page_content page;
+    page.form = form_values_from({{"sides", "7"}, {"radius", "0.5"}, {"trials", "1e+06"},
+                                  {"seed", c.seed}, {"classes", "0"}, {"show", "1"}});
+    page.run_link = true;
+    page.data_url = "/runs/0123/data";
+    page.kept_for = "600 seconds";
+    page.polygons = "<figure>";
+    const std::string link = "/run?sides=7&amp;radius=0.5&amp;trials=1e%2B06&amp;seed=" +
+                             std::string(c.seed[0] == ' ' ? "%20000" : c.seed) +
+                             "&amp;classes=0&amp;show=1";
+    const std::string html = render_page(page);
+    EXPECT_TRUE(contains(html, "<a href=\"" + link + "\">"));
+    EXPECT_EQ(contains(html, "Link to this run"), c.repeatable);
+    EXPECT_EQ(contains(html, "cannot be repeated"), !c.repeatable);
+    EXPECT_EQ(contains(html, "runs it again with the same figures"), c.repeatable);
+    EXPECT_TRUE(contains(html, "href=\"/runs/0123/data.csv\" download>"));
+    EXPECT_TRUE(contains(html, "href=\"/runs/0123/data.json\" download>"));
+  }
+}
+
+// The pictures come from the run's own stream: six, each with its text
+// alternative, light however many corners, and none for a clock seed.
+TEST(PolygonPictures, SixLightPicturesOfAReplayableRun) {
+  for (const int sides : {1, 3, 10000}) {
+    SCOPED_TRACE(sides);
+    const std::string html = polygon_pictures_html(run_request{.sides = sides, .seed = 5});
+    const std::regex figure("<figure class=\"polygon\" data-perimeter=\"[-+.0-9e]+\"><svg [^>]*"
+                            "role=\"img\" aria-label=\"Trial [1-6]: [^\"]+\">");
+    EXPECT_EQ(std::distance(std::sregex_iterator(html.begin(), html.end(), figure),
+                            std::sregex_iterator()),
+              kPicturedTrials);
+    const std::size_t points = html.find("<polygon points=\"");
+    ASSERT_NE(points, std::string::npos);
+    const std::string first = html.substr(points, html.find('"', points + 18) - points);
+    EXPECT_EQ(std::count(first.begin(), first.end(), ' '),
+              std::min<std::size_t>(sides, kMaxDrawnCorners));
+  }
+  EXPECT_EQ(polygon_pictures_html(run_request{.seed = 0}), "");
 }
 
 }  // namespace

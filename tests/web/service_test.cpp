@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -242,7 +243,8 @@ TEST_F(Service, ServesTheFormAndRefusesUnknownPaths) {
   auto page = client->Get("/");
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
-  EXPECT_NE(page->body.find("<form method=\"post\" action=\"/run\">"), std::string::npos);
+  EXPECT_NE(page->body.find("<form method=\"get\" action=\"/run\">"), std::string::npos)
+      << "the address of a run is its link";
   EXPECT_NE(page->body.find(html_escape(trials_limit_note(service_options{}.time_limit, run_costs{}))),
             std::string::npos)
       << "the form shows the largest number of trials";
@@ -778,8 +780,25 @@ TEST_F(Service, AnswersTheRunsFiguresAsJsonOrCsvOnlyFromItsResults) {
   ASSERT_TRUE(bad);
   EXPECT_EQ(bad->status, 400);
   EXPECT_EQ(bad->body.rfind("format: ", 0), 0u) << bad->body;
-  for (const std::string& id : run_dirs()) {
-    EXPECT_FALSE(fs::exists(scratch_.path() / "tmp" / id / "results.tsv")) << "left behind";
+  // The run keeps its data with its chart: its links answer as the API did,
+  // from the stored files, not by running it again; without them, expired.
+  const std::size_t chart_at = json->body.find("\"chart\":\"/runs/");
+  ASSERT_NE(chart_at, std::string::npos);
+  const std::string kept = "/runs/" + json->body.substr(chart_at + 15, kRunIdLength) + "/data.";
+  const std::size_t runs_before = run_dirs().size();
+  auto kept_json = client->Get(kept + "json");
+  auto kept_csv = client->Get(kept + "csv");
+  ASSERT_TRUE(kept_json && kept_csv);
+  EXPECT_EQ(kept_json->body, json->body);
+  EXPECT_EQ(kept_csv->body, csv->body);
+  EXPECT_EQ(kept_csv->get_header_value("Content-Type"), "text/csv; charset=utf-8");
+  EXPECT_EQ(run_dirs().size(), runs_before) << "no run for a kept answer";
+  fs::remove(scratch_.path() / "tmp" / kept.substr(6, kRunIdLength) / "results.tsv");
+  for (const std::string& gone : {kept + "csv", "/runs/" + std::string(kRunIdLength, '0') + "/data.json"}) {
+    auto expired = client->Get(gone);
+    ASSERT_TRUE(expired);
+    EXPECT_EQ(expired->status, 404) << gone;
+    EXPECT_NE(expired->body.find("have expired"), std::string::npos) << expired->body;
   }
 
   // Results of other parameters than those asked for: a failed run.
@@ -998,7 +1017,9 @@ TEST_F(Service, RunMatchesADirectRunAndDrawsAChart) {
   for (const auto& entry : fs::directory_iterator(scratch_.path() / "tmp" / run_dirs()[0])) {
     left.push_back(entry.path().filename());
   }
-  EXPECT_EQ(left, std::vector<std::string>{"gnu.png"});
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"gnu.png", "report.txt", "results.tsv"}))
+      << "the chart, and the run's data for its links";
 }
 
 TEST_F(Service, FormRunShowsTheReportAndTheChart) {
