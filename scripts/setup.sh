@@ -52,3 +52,8 @@ apt-get install -y -qq --no-install-recommends man-db >/dev/null
 # the tests execute (matplotlib, nbconvert, ipykernel).
 apt-get install -y -qq --no-install-recommends python3-dev python3-pybind11 python3-numpy \
   python3-pytest python3-matplotlib python3-nbconvert python3-ipykernel >/dev/null
+# axe-core for the browser test's accessibility checks: from the npm
+# registry (Debian has no package of it), fetched with curl and checked by
+# its checksum (openssl).
+apt-get install -y -qq --no-install-recommends curl ca-certificates openssl >/dev/null
+"$(dirname "$0")/fetch-axe.sh"

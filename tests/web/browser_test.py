@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """The page in a real browser: headless Chromium, driven by Selenium, opens the
-form, fills and submits it, and finds the report, the exact answer beside it
-and a chart that has loaded, through the whole stack as scripts/serve.sh
-starts it (nginx in front of polygons-web). The API's JSON and CSV answers
-to the same run must agree with each other and with its report. SIGTERM must
-then stop the stack within 2 s, leaving nothing.
+form, fills and submits it by keyboard, and finds the report, the exact
+answer beside it and a chart that has loaded, through the whole stack as
+scripts/serve.sh starts it (nginx in front of polygons-web). The address is
+the run's link, which gives the same report and polygons in a fresh browser;
+the data links, the polygons, keyboard use, narrow and zoomed screens and
+axe-core's accessibility rules are checked as page_checks.py says. The API's
+JSON and CSV answers to the same run must agree with each other and with its
+report. SIGTERM must then stop the stack within 2 s, leaving nothing.
 
 Exits 77 (skipped) when Selenium, Chromium, its driver or nginx is missing.
 """
@@ -21,6 +24,9 @@ import urllib.error
 import urllib.request
 
 import web_stack
+from page_checks import (check_accessible, check_clock_seed, check_fits_screens,
+                         check_run_page, axe_source, polygon_perimeters, report_figures,
+                         rounds_to, submit_by_keyboard, tab_to)
 
 SKIP = 77
 
@@ -79,13 +85,6 @@ def fetch(url):
         return error.code, error.headers["Content-Type"], error.read().decode()
 
 
-def rounds_to(value, printed):
-    """Whether `value` rounds to the report's figure `printed` (4.991, 2.4493E-16)."""
-    mantissa, _, exponent = printed.upper().partition("E")
-    decimals = len(mantissa.partition(".")[2]) - int(exponent or 0)
-    return abs(value - float(printed)) <= 0.5 * 10.0 ** -decimals * (1 + 1e-9)
-
-
 def report_classes(report):
     """(centre, density, cumulative) as printed, from the report's histogram listing."""
     rows = re.findall(r"^ +\d+ +(\S+) +(\S+) +(\S+) *$", report, re.MULTILINE)
@@ -94,7 +93,7 @@ def report_classes(report):
 
 def check_api_formats(base_url, failures):
     """One run as JSON and as CSV: both parse and agree with the report."""
-    query = f"{base_url}api/run?sides=4&radius=2&trials=2000&seed=17&classes=8&show=1"
+    query = f"{base_url}api/run?{RUN_QUERY}"
     status, kind, body = fetch(query + "&format=json")
     check(status == 200 and kind == "application/json", f"JSON answer ({status}, {kind})",
           failures)
@@ -131,17 +130,46 @@ def check_api_formats(base_url, failures):
           failures)
 
 
-def run_checks(driver, By, WebDriverWait, base_url):
+RUN = (4, 2.0, 2000, 17)  # sides, radius, trials, seed: the run the form submits
+RUN_QUERY = "sides=4&radius=2&trials=2000&seed=17&classes=8&show=1"
+
+
+def check_link_in_fresh_browser(new_browser, By, WebDriverWait, link, figures, perimeters,
+                                failures):
+    """The run's link in a browser with nothing of the first: the same report and polygons."""
+    fresh = new_browser()
+    try:
+        fresh.get(link)
+        WebDriverWait(fresh, 120).until(lambda d: d.find_elements(By.ID, "report"))
+        check(report_figures(fresh.find_element(By.ID, "report").text) == figures,
+              "the run's link gives the same report in a fresh browser", failures)
+        check(polygon_perimeters(fresh) == perimeters,
+              "the run's link gives the same polygons in a fresh browser", failures)
+    finally:
+        fresh.quit()
+
+
+def run_checks(driver, new_browser, build, base_url):
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.support.ui import WebDriverWait
+
     failures = []
+    axe = axe_source()
     driver.get(base_url)
     for name in ("sides", "radius", "trials", "seed", "classes", "show"):
         labels = driver.find_elements(By.CSS_SELECTOR, f"label[for='{name}']")
         check(labels and labels[0].text.strip(), f"field {name} has a label", failures)
     viewport = driver.find_elements(By.CSS_SELECTOR, "meta[name='viewport']")
     check(viewport, "page has a viewport for phones", failures)
+    check_accessible(driver, axe, "form", check, failures)
+    check_fits_screens(driver, "form", check, failures)
 
-    fill_form(driver, By, {"sides": "4", "radius": "2", "trials": "2000", "seed": "17",
-                           "classes": "8"}, show=True)
+    check(submit_by_keyboard(driver, ActionChains, Keys,
+                             {"sides": "4", "radius": "2", "trials": "2000", "seed": "17",
+                              "classes": "8", "show": True}),
+          "the form is filled and run by keyboard alone", failures)
     WebDriverWait(driver, 120).until(lambda d: d.find_elements(By.ID, "report"))
     report = driver.find_element(By.ID, "report").text
     if " Mode x, y," not in report and "Mode x, y," not in report:
@@ -158,6 +186,13 @@ def run_checks(driver, By, WebDriverWait, base_url):
           f"page shows the exact answer beside the run ({exact!r})", failures)
     check(driver.find_element(By.ID, "sides").get_attribute("value") == "4",
           "form keeps the submitted values", failures)
+    figures, perimeters = check_run_page(driver, build, base_url, RUN_QUERY, RUN, check, failures)
+    check_accessible(driver, axe, "result page", check, failures)
+    check_fits_screens(driver, "result page", check, failures)
+    check(tab_to(driver, ActionChains, Keys, "json-link"), "the data links take the keyboard's focus",
+          failures)
+    link = driver.current_url
+    check_link_in_fresh_browser(new_browser, By, WebDriverWait, link, figures, perimeters, failures)
 
     fill_form(driver, By, {"sides": "3,4", "radius": "1", "trials": "1e6", "seed": "1",
                            "classes": "0"}, show=False)
@@ -166,6 +201,15 @@ def run_checks(driver, By, WebDriverWait, base_url):
     check(error.startswith("sides:"), f"bad sides is refused naming the field ({error!r})",
           failures)
     check(not driver.find_elements(By.ID, "report"), "no report for refused input", failures)
+    check_accessible(driver, axe, "error page", check, failures)
+    check_fits_screens(driver, "error page", check, failures)
+
+    driver.get(base_url + "runs/" + "0" * 32 + "/data.csv")
+    notice = driver.find_elements(By.ID, "notice")
+    check(notice and "expired" in notice[0].text, "an expired run's data link says so", failures)
+    check_accessible(driver, axe, "expired page", check, failures)
+
+    check_clock_seed(driver, By, WebDriverWait, base_url, check, failures)
     check_api_formats(base_url, failures)
     return failures
 
@@ -178,8 +222,6 @@ def main():
     try:
         from selenium import webdriver
         from selenium.webdriver.chrome.service import Service
-        from selenium.webdriver.common.by import By
-        from selenium.webdriver.support.ui import WebDriverWait
     except ImportError:
         return skip("python3-selenium is not installed")
     if not shutil.which("chromium") or not shutil.which("chromedriver"):
@@ -192,7 +234,11 @@ def main():
     try:
         stack = web_stack.start(args.build)
         driver = open_browser(webdriver, Service, profile)
-        failures = run_checks(driver, By, WebDriverWait, stack.url)
+
+        def new_browser():
+            return open_browser(webdriver, Service, tempfile.mkdtemp(dir=profile))
+
+        failures = run_checks(driver, new_browser, args.build, stack.url)
         if failures is None:
             return skip("the program does not write the \" Mode x, y,\" line yet")
         driver.quit()
