@@ -54,6 +54,7 @@ BLOCKERS = "127.0.6."  # and a number: as many addresses as the test needs
 HANGER = "127.0.0.8"
 ROOT_CHECK = "127.0.0.9"
 CHEAP_RUN = "/api/run?sides=3&radius=1&trials=1e5&seed=1&classes=0"
+HELD_SEED = 4242  # a run of this seed waits until it is released (held_runs_build)
 FORM_RUN = "sides=3&radius=1&trials=1e6&seed=%d&classes=0"
 
 
@@ -354,6 +355,38 @@ def check_abandoned_runs(stack, checks):
 
 # --- fair share -------------------------------------------------------------
 
+# The program as the stack runs it, but for a run of HELD_SEED: that one reads
+# its input and waits until the file `release` beside the real program
+# exists (at most a minute), whatever the speed of the machine.
+HELD_RUNS_PROGRAM = """#!/bin/bash
+here=@HERE@
+IFS= read -r sides; IFS= read -r radius; IFS= read -r trials_seed
+read -r _ seed _ <<<"$trials_seed"
+if [ "$seed" = @SEED@ ]; then
+  cat >/dev/null
+  for _ in $(seq 1200); do [ -e "$here/release" ] && break; sleep 0.05; done
+  echo held
+  exit 0
+fi
+exec "$here/polygons" "$@" < <(printf '%s\\n' "$sides" "$radius" "$trials_seed"; cat)
+"""
+
+
+def held_runs_build(build, folder):
+    """A build folder in `folder` (readable by all, as the servers may run as
+    another user) whose polygons is HELD_RUNS_PROGRAM in front of the real
+    one (in the subfolder real, with release), and whose polygons-web is the
+    real one: the folder of the release file."""
+    real = os.path.join(folder, "real")
+    os.makedirs(real)
+    shutil.copy(os.path.join(build, "polygons"), real)
+    shutil.copy(os.path.join(build, "polygons-web"), folder)
+    with open(os.path.join(folder, "polygons"), "w") as program:
+        program.write(HELD_RUNS_PROGRAM.replace("@HERE@", real).replace("@SEED@", str(HELD_SEED)))
+    for path in (folder, real, os.path.join(folder, "polygons")):
+        os.chmod(path, 0o755)
+    return real
+
 def timed_request(port, path, source, method="GET", body=None, timeout=150):
     """(status or the error, seconds taken) of one request."""
     started = time.monotonic()
@@ -506,12 +539,11 @@ def abandoned_in_queue(log_text, source):
     return len(re.findall(r"run - status 499 .* for %s " % re.escape(source), log_text))
 
 
-def check_hang_up_while_queued(stack, checks, hangers=4):
-    # The largest runs of the largest polygons, one in every run slot (one per
-    # core) and as many again queued behind them, so that runs are still going
-    # on well after the hang-up, however fast each one has become.
+def check_hang_up_while_queued(stack, checks, release, hangers=4):
+    # Held runs of the largest cost, one in every run slot (one per core) and
+    # as many again queued behind them, go on until they are released.
     trials = expensive_trials(stack.port, share=1.0, sides=10000) or 10**5
-    expensive = f"/api/run?sides=10000&radius=1&trials={trials}&seed=1&classes=0"
+    expensive = f"/api/run?sides=10000&radius=1&trials={trials}&seed={HELD_SEED}&classes=0"
     sources = [f"{BLOCKERS}{k}" for k in range(1, 2 * (os.cpu_count() or 1) + 1)]
     blockers = [threading.Thread(target=timed_request, args=(stack.port, expensive, source))
                 for source in sources]
@@ -533,8 +565,11 @@ def check_hang_up_while_queued(stack, checks, hangers=4):
         time.sleep(0.02)
     taken = time.monotonic() - hung_up
     running = any(blocker.is_alive() for blocker in blockers)
+    with open(release, "w"):
+        pass
     for blocker in blockers:
         blocker.join()
+    os.remove(release)
     checks.expect(abandoned_in_queue(stack.log_text(), HANGER) == hangers and taken < 1 and running,
                   f"{hangers} queued runs whose client hangs up leave the queue at once, while "
                   f"the runs ahead of them go on ({taken:.2f} s)")
@@ -745,24 +780,30 @@ def main():
     checks = Checks()
     started = time.monotonic()
     check_client_keys(checks)
-    stack = web_stack.start(args.build, ["--time-limit", str(TIME_LIMIT)])
+    # The first stack's program holds the runs of HELD_SEED until released.
+    folder = tempfile.mkdtemp(prefix="polygons-attack-")
     try:
-        check_slow_headers(stack, checks, connections, seconds, wrk_seconds)
-        check_oversized_headers(stack, checks)
-        check_ranges(stack, checks)
-        check_refused_requests(stack, checks)
-        check_peak_memory(stack, checks, "the header, range and body attacks")
-        check_rate_limit(stack, checks)
-        check_abandoned_runs(stack, checks)
-        check_nothing_runs_as_root(stack, checks)
-        check_hang_up_while_queued(stack, checks)
-        check_classroom(stack, checks)
-        check_flood(stack, checks, 6, 15)
-        check_stop_under_attack(stack, checks, signal.SIGINT)
-        if checks.failures:
-            print("serve.sh said:\n" + stack.log_text())
+        release = os.path.join(held_runs_build(args.build, folder), "release")
+        stack = web_stack.start(folder, ["--time-limit", str(TIME_LIMIT)])
+        try:
+            check_slow_headers(stack, checks, connections, seconds, wrk_seconds)
+            check_oversized_headers(stack, checks)
+            check_ranges(stack, checks)
+            check_refused_requests(stack, checks)
+            check_peak_memory(stack, checks, "the header, range and body attacks")
+            check_rate_limit(stack, checks)
+            check_abandoned_runs(stack, checks)
+            check_nothing_runs_as_root(stack, checks)
+            check_hang_up_while_queued(stack, checks, release)
+            check_classroom(stack, checks)
+            check_flood(stack, checks, 6, 15)
+            check_stop_under_attack(stack, checks, signal.SIGINT)
+            if checks.failures:
+                print("serve.sh said:\n" + stack.log_text())
+        finally:
+            stack.kill_leftovers()
     finally:
-        stack.kill_leftovers()
+        shutil.rmtree(folder, ignore_errors=True)
     stack = web_stack.start(args.build, ["--time-limit", str(TIME_LIMIT)])
     try:
         check_cheap_looking_flood(stack, checks, fresh=False)

@@ -65,6 +65,13 @@ class served_service {
   int port() const { return port_; }
   void stop() { service_.stop(); }
   std::size_t queued_runs() const { return service_.queued_runs(); }
+  // The runs waiting, once `length` of them are (or after a few seconds).
+  std::size_t wait_for_queue(std::size_t length) const {
+    for (int i = 0; i < 1000 && service_.queued_runs() < length; ++i) {
+      std::this_thread::sleep_for(5ms);
+    }
+    return service_.queued_runs();
+  }
   // A client; with `as`, one that a front server at 127.0.0.1 passes on as
   // coming from that address.
   std::unique_ptr<httplib::Client> client(const std::string& as = "") const {
@@ -479,9 +486,14 @@ TEST_F(Service, StopsARunAtTheTimeLimitAndTellsTheUser) {
   EXPECT_TRUE(run_dirs().empty());
 }
 
+// A stand-in that waits until the file "release" exists; then answers "ran".
+const char kHeldUntilReleased[] =
+    "cat >/dev/null; for i in $(seq 600); do test -e release && break; sleep 0.05; done\n"
+    "echo ran\n";
+
 TEST_F(Service, AnswersBusyWhenSlotsAndQueueAreFull) {
   service_options options =
-      options_with(script("cat >/dev/null; touch tmp/$1/started; sleep 2; echo slow\n"));
+      options_with(script("touch tmp/$1/started; " + std::string(kHeldUntilReleased)));
   options.max_running = 1;
   options.max_waiting = 0;
   options.trusted_proxy = "127.0.0.1";
@@ -508,16 +520,12 @@ TEST_F(Service, AnswersBusyWhenSlotsAndQueueAreFull) {
   ASSERT_TRUE(busy_page);
   EXPECT_EQ(busy_page->status, 503);
 
+  write_file(scratch_.path() / "release", "");
   auto done = first.get();
   ASSERT_TRUE(done);
   EXPECT_EQ(done->status, 200);
-  EXPECT_EQ(done->body, "slow\nchart: none (no image was written)\n");
+  EXPECT_EQ(done->body, "ran\nchart: none (no image was written)\n");
 }
-
-// A stand-in that waits until the file "release" exists; then answers "ran".
-const char kHeldUntilReleased[] =
-    "cat >/dev/null; for i in $(seq 600); do test -e release && break; sleep 0.05; done\n"
-    "echo ran\n";
 
 // A run of 1000 sides whose estimate is `share` of the quick lane's threshold.
 run_request costing_quick_lane_share(double share) {
@@ -557,8 +565,7 @@ TEST_F(Service, TheQuickLaneTakesARunJustUnderItsThresholdBesideBusySlots) {
   auto waiting = std::async(std::launch::async, [&] {
     return service.client("10.0.0.3")->Get(api_query(over));
   });
-  for (int i = 0; i < 500 && service.queued_runs() == 0; ++i) std::this_thread::sleep_for(5ms);
-  EXPECT_EQ(service.queued_runs(), 1u) << "a run over the threshold takes the quick lane";
+  EXPECT_EQ(service.wait_for_queue(1), 1u) << "a run over the threshold takes the quick lane";
   write_file(scratch_.path() / "release", "");
   for (auto* answer : {&held, &waiting}) {
     auto done = answer->get();
@@ -583,22 +590,16 @@ TEST_F(Service, KeepsThirtyTwoRunsOfAClientAndSixtyFourInAllWaiting) {
       return service.client(client)->Get(api_query(beyond_quick_lane()));
     }));
   };
-  auto wait_for_queue = [&](std::size_t length) {
-    for (int i = 0; i < 1000 && service.queued_runs() < length; ++i) {
-      std::this_thread::sleep_for(5ms);
-    }
-    return service.queued_runs();
-  };
   send("10.0.0.1");
   for (int i = 0; i < 500 && run_dirs().empty(); ++i) std::this_thread::sleep_for(10ms);
   for (std::size_t i = 1; i <= 32; ++i) send("10.0.1.1");
-  ASSERT_EQ(wait_for_queue(32), 32u);
+  ASSERT_EQ(service.wait_for_queue(32), 32u);
   auto over_client = service.client("10.0.1.1")->Get(api_query(beyond_quick_lane()));
   ASSERT_TRUE(over_client);
   EXPECT_EQ(over_client->status, 429);
   EXPECT_EQ(over_client->get_header_value("Retry-After"), "10");
   for (int i = 1; i <= 32; ++i) send("10.0.2." + std::to_string(i));
-  ASSERT_EQ(wait_for_queue(64), 64u);
+  ASSERT_EQ(service.wait_for_queue(64), 64u);
   const std::size_t before = answers.size();
   send("10.0.3.1");  // lighter than the 32nd run of 10.0.1.1, which it displaces
   auto answered = [&](std::size_t from, std::size_t to) {
@@ -672,10 +673,13 @@ TEST_F(Service, GivesAFreedSlotToTheClientThatHasUsedLeast) {
     for (int i = 0; i < 500 && started().empty(); ++i) std::this_thread::sleep_for(10ms);
     ASSERT_EQ(started().size(), 1u);
     auto same = request(2, c.same_client);
-    std::this_thread::sleep_for(300ms);  // queued first, so that only its client can put it last
+    // Queued first, so that only its client can put it last.
+    ASSERT_EQ(service.wait_for_queue(1), 1u);
     std::future<httplib::Result> other;
-    if (!c.other_client.empty()) other = request(3, c.other_client);
-    std::this_thread::sleep_for(300ms);
+    if (!c.other_client.empty()) {
+      other = request(3, c.other_client);
+      ASSERT_EQ(service.wait_for_queue(2), 2u);
+    }
     write_file(scratch_.path() / "release", "");
     for (auto* done : {&first, &same, &other}) {
       if (!done->valid()) continue;
@@ -980,8 +984,7 @@ TEST_F(Service, FreesTheSlotAtOnceWhenItsClientHangsUpDuringTheChart) {
   auto queued = std::async(std::launch::async, [&] {
     return service.client("10.0.0.2")->Get(api_query(second));
   });
-  for (int i = 0; i < 500 && service.queued_runs() == 0; ++i) std::this_thread::sleep_for(5ms);
-  ASSERT_EQ(service.queued_runs(), 1u);
+  ASSERT_EQ(service.wait_for_queue(1), 1u);
   const auto hung_up = std::chrono::steady_clock::now();
   connection.hang_up();
   const fs::path started = scratch_.path() / "second";
