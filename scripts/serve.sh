@@ -7,7 +7,10 @@
 # are told to stop by the kernel (parent-death signal) and end their runs.
 #
 # Needs the built programs (cmake -S . -B build && cmake --build build) and
-# nginx (scripts/setup.sh installs it). Everything the stack uses and writes
+# nginx (scripts/setup.sh installs it). The values nginx and polygons-web
+# must agree on (body size, Retry-After, keep-alive, how long a run may take,
+# how long a chart is kept) come from polygons-web itself (--print-limits),
+# for the options given here. Everything the stack uses and writes
 # lives in a fresh directory under /tmp, removed at the end: copies of the
 # programs and the plotting template (so that the servers reach them wherever
 # the checkout is, and a rebuild does not change a running service), nginx's
@@ -28,11 +31,13 @@ Usage: scripts/serve.sh --port P [--host H] [--server-name NAME]... [options]
   --server-name NAME  host name the service answers for (repeatable, or
                       comma-separated; default localhost, 127.0.0.1, [::1]
                       and the --host address); other names get 421
-  --time-limit S      seconds before a run is stopped (default 60)
-  --retention S       seconds a run's chart is kept (default 600)
-  --max-runs N        runs at once (default: one per core)
+  --time-limit S      seconds before a run is stopped
+  --retention S       seconds a run's chart is kept
+  --max-runs N        runs at once
   --disk-limit MB     disk the kept charts may take; beyond it the oldest go
-                      first (default 256)
+                      first
+                      (these four are polygons-web's, with its defaults:
+                      see polygons-web --help)
   --build DIR         where polygons and polygons-web are (default: build)
   --user NAME         the user the servers run as when started as root
                       (default nobody; never root)
@@ -47,7 +52,7 @@ fail_usage() {
 
 is_number() { [[ $1 =~ ^[0-9]+$ ]] && [ "${#1}" -le 6 ]; }
 
-port="" host=127.0.0.1 names=() time_limit=60 retention=600 max_runs="" disk_limit="" build="$root/build"
+port="" host=127.0.0.1 names=() service_args=() build="$root/build"
 user=nobody
 while [ $# -gt 0 ]; do
   option=$1
@@ -65,10 +70,7 @@ while [ $# -gt 0 ]; do
     --port) port=$value ;;
     --host) host=$value ;;
     --server-name) IFS=, read -ra more <<<"$value"; names+=("${more[@]}") ;;
-    --time-limit) time_limit=$value ;;
-    --retention) retention=$value ;;
-    --max-runs) max_runs=$value ;;
-    --disk-limit) disk_limit=$value ;;
+    --time-limit|--retention|--max-runs|--disk-limit) service_args+=("$option" "$value") ;;
     --build) build=$value ;;
     --user) user=$value ;;
     *) fail_usage "unknown option $option" ;;
@@ -80,11 +82,6 @@ is_number "$port" && [ "$port" -ge 1 ] && [ "$port" -le 65535 ] ||
   fail_usage "bad value for --port: $port"
 port=$((10#$port))
 [[ $host =~ ^[A-Za-z0-9.:-]+$ ]] || fail_usage "bad value for --host: $host"
-is_number "$time_limit" && [ "$time_limit" -ge 1 ] || fail_usage "bad value for --time-limit: $time_limit"
-is_number "$retention" && [ "$retention" -ge 1 ] || fail_usage "bad value for --retention: $retention"
-[ -z "$max_runs" ] || is_number "$max_runs" || fail_usage "bad value for --max-runs: $max_runs"
-[ -z "$disk_limit" ] || { is_number "$disk_limit" && [ "$disk_limit" -ge 1 ]; } ||
-  fail_usage "bad value for --disk-limit: $disk_limit"
 if [ ${#names[@]} -eq 0 ]; then
   names=(localhost 127.0.0.1 "[::1]")
   case $host in 0.0.0.0|::|127.0.0.1|::1|localhost) ;; *[:]*) names+=("[$host]") ;; *) names+=("$host") ;; esac
@@ -100,6 +97,15 @@ for program in polygons polygons-web; do
     exit 2
   fi
 done
+# polygons-web checks its own options, and names the values nginx takes from it.
+if ! limits=$("$build/polygons-web" --print-limits "${service_args[@]}" 2>&1); then
+  message=${limits%%$'\n'*}
+  fail_usage "${message#polygons-web: }"
+fi
+agreed=()
+while read -r name value; do
+  agreed+=(-e "s|@$name@|$value|g")
+done <<<"$limits"
 nginx=$(command -v nginx || echo /usr/sbin/nginx)
 [ -x "$nginx" ] || { echo "serve.sh: nginx is not installed (scripts/setup.sh installs it)" >&2; exit 2; }
 
@@ -198,10 +204,8 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 
 web_args=(--host 127.0.0.1 --port 0 --workdir "$runtime/work"
-  --template "$runtime/bin/template.gp" --time-limit "$time_limit" --retention "$retention"
+  --template "$runtime/bin/template.gp" "${service_args[@]}"
   --trusted-proxy 127.0.0.1 --server-name "$(IFS=,; echo "${names[*]}")")
-[ -n "$max_runs" ] && web_args+=(--max-runs "$max_runs")
-[ -n "$disk_limit" ] && web_args+=(--disk-limit "$disk_limit")
 HOME=$runtime/work setsid "${as_web[@]}" -- "$runtime/bin/polygons-web" "${web_args[@]}" \
   >"$runtime/web.out" &
 web_pid=$!
@@ -219,8 +223,7 @@ listen="$host:$port"
 [[ $host == *:* ]] && listen="[$host]:$port"
 sed -e "s|@RUNTIME@|$runtime/nginx|g" -e "s|@RUNS_ROOT@|$runtime/work/tmp|g" \
   -e "s|@LISTEN@|$listen|g" -e "s|@UPSTREAM@|$upstream|g" \
-  -e "s|@SERVER_NAMES@|${names[*]}|g" -e "s|@RETENTION@|$retention|g" \
-  -e "s|@RUN_READ_TIMEOUT@|$((2 * time_limit + 10))|g" \
+  -e "s|@SERVER_NAMES@|${names[*]}|g" "${agreed[@]}" \
   "$root/deploy/nginx.conf.in" >"$runtime/nginx.conf"
 
 setsid "${as_nginx[@]}" -- "$nginx" -p "$runtime/nginx/" -c "$runtime/nginx.conf" -e stderr &

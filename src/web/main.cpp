@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "web/options.hpp"
 #include "web/plot_template.hpp"
@@ -35,15 +37,21 @@ service_options default_options() {
 
 int main(int argc, char** argv) {
   service_options options = default_options();
+  std::vector<std::string> args(argv + 1, argv + argc);
+  const bool print_limits = std::erase(args, "--print-limits") > 0;
   bool help = false;
   std::string error;
-  if (!polygons::web::parse_options({argv + 1, argv + argc}, options, help, error)) {
+  if (!polygons::web::parse_options(args, options, help, error)) {
     std::fprintf(stderr, "polygons-web: %s\n%s", error.c_str(),
                  polygons::web::usage_text().c_str());
     return 2;
   }
   if (help) {
     std::fputs(polygons::web::usage_text().c_str(), stdout);
+    return 0;
+  }
+  if (print_limits) {
+    std::fputs(polygons::web::front_server_limits(options).c_str(), stdout);
     return 0;
   }
   if (::access(options.program.c_str(), X_OK) != 0) {

@@ -137,26 +137,48 @@ bool parse_options(const std::vector<std::string>& args, service_options& option
 }
 
 std::string usage_text() {
+  const service_options defaults;
+  auto count = [](auto value) { return std::to_string(value); };
   return "Usage: polygons-web [options]\n"
          "Serves a page (and GET /api/run) that runs the polygons simulation.\n"
-         "  --host ADDRESS     address to listen on (default 127.0.0.1)\n"
-         "  --port N           port (default 8080; 0 picks a free one)\n"
+         "  --host ADDRESS     address to listen on (default " + defaults.host + ")\n"
+         "  --port N           port (default " + count(defaults.port) + "; 0 picks a free one)\n"
          "  --program PATH     simulation program (default: polygons beside this program)\n"
          "  --template PATH    plotting template sent to each run (default: the installed\n"
          "                     share/polygons/examples/template.gp, or the source tree's)\n"
          "  --workdir DIR      runs go to DIR/tmp/<id>/ (default: current directory)\n"
-         "  --time-limit S     seconds before a run is stopped (default 60)\n"
-         "  --retention S      seconds a run's chart is kept (default 600)\n"
+         "  --time-limit S     seconds before a run is stopped (default " +
+         count(defaults.time_limit.count()) + ")\n"
+         "  --retention S      seconds a run's chart is kept (default " +
+         count(defaults.retention.count()) + ")\n"
          "  --disk-limit MB    disk the kept charts may take; beyond it the oldest go\n"
-         "                     first (default 256)\n"
+         "                     first (default " + count(defaults.max_disk_bytes >> 20) + ")\n"
          "  --max-runs N       runs at once (default 0: one per core)\n"
-         "  --queue N          runs waiting for a free slot before answering 503 (default 64)\n"
-         "  --threads N        connections served at once (default 160)\n"
+         "  --queue N          runs waiting for a free slot before answering 503 (default " +
+         count(defaults.max_waiting) + ")\n"
+         "  --threads N        connections served at once (default " + count(defaults.threads) +
+         ")\n"
          "  --server-name NAMES  host names served, comma-separated; may be repeated\n"
          "                     (default localhost,127.0.0.1,[::1]); others get 421\n"
          "  --trusted-proxy ADDRESS  the front server: its X-Real-IP or X-Forwarded-For\n"
          "                     names the client (runs are shared fairly between clients)\n"
-         "  --quiet            no line per run on standard error\n";
+         "  --quiet            no line per run on standard error\n"
+         "  --print-limits     print the values a front server must agree with (for the\n"
+         "                     service these options describe), NAME value a line, and exit\n";
+}
+
+// A run waits at most one time limit for a slot and runs at most one more;
+// the front server waits 10 s beyond that for its answer. Its own idle
+// connections to the service are closed a second before the service would.
+std::string front_server_limits(const service_options& options) {
+  const auto line = [](std::string_view name, long long value) {
+    return std::string(name) + " " + std::to_string(value) + "\n";
+  };
+  return line("MAX_BODY_BYTES", static_cast<long long>(options.max_request_bytes)) +
+         line("RETRY_AFTER", kRetryAfterSeconds) +
+         line("UPSTREAM_KEEPALIVE_TIMEOUT", options.keep_alive.count() - 1) +
+         line("RUN_READ_TIMEOUT", 2 * options.time_limit.count() + 10) +
+         line("RETENTION", options.retention.count());
 }
 
 }  // namespace polygons::web

@@ -59,9 +59,6 @@ int http_status(run_outcome::state state);
 // True for the outcomes a client should try again later (busy, client busy).
 bool asks_to_wait(run_outcome::state state);
 
-// Seconds a client that is asked to wait is told to wait.
-inline constexpr int kRetryAfterSeconds = 10;
-
 // What to tell the visitor instead of the report (or after it); empty for a
 // finished run. `limit` is the time limit of a run.
 std::string outcome_message(const run_outcome& outcome, std::chrono::seconds limit);

@@ -232,6 +232,7 @@ void web_service::install_routes() {
     return new httplib::ThreadPool(threads);
   };
   server.set_payload_max_length(options_.max_request_bytes);
+  server.set_keep_alive_timeout(options_.keep_alive.count());
   server.set_socket_options(listening_socket_options);
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     return refused_up_front(req, res, options_.server_names)

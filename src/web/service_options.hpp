@@ -13,6 +13,10 @@
 
 namespace polygons::web {
 
+// The seconds a client refused for a full queue is told to wait
+// (Retry-After), and told so by the front server for its own refusals.
+inline constexpr int kRetryAfterSeconds = 10;
+
 struct service_options {
   std::string host = "127.0.0.1";
   int port = 8080;  // 0: any free port
@@ -28,6 +32,7 @@ struct service_options {
   std::size_t max_waiting = 64;
   std::size_t threads = 160;  // connections served at once: the waiting runs and more
   std::size_t max_request_bytes = 8192;
+  std::chrono::seconds keep_alive{5};  // an idle connection is closed after it
   bool log_runs = true;  // one line per run on standard error
   // Host names (a Host header's name, without its port) the service answers.
   std::vector<std::string> server_names = {"localhost", "127.0.0.1", "[::1]"};

@@ -702,6 +702,32 @@ def check_client_keys(checks):
                   f"by its /64, {len(addresses)} addresses (wrong: {wrong[:5]})")
 
 
+def check_nginx_takes_the_service_values(stack, checks, build, service_args):
+    """Every value polygons-web names for its front server, for the options
+    the stack was started with, stands where the template asks for it in the
+    configuration nginx runs with, and no field is left unfilled."""
+    limits = subprocess.run([os.path.join(build, "polygons-web"), "--print-limits", *service_args],
+                            capture_output=True, text=True).stdout
+    values = dict(line.split(" ", 1) for line in limits.splitlines())
+    with open(CONFIG) as template, open(os.path.join(stack.runtime, "nginx.conf")) as running:
+        template_lines, running_lines = template.read().splitlines(), running.read().splitlines()
+    expected = []
+    for line in template_lines:
+        names = [name for name in values if f"@{name}@" in line]
+        for name in names:
+            line = line.replace(f"@{name}@", values[name])
+        if names:
+            expected.append(line.strip())
+    missing = [line for line in expected if line not in (l.strip() for l in running_lines)]
+    unused = [name for name in values if not any(f"@{name}@" in line for line in template_lines)]
+    unfilled = [line for line in running_lines
+                if not line.lstrip().startswith("#") and re.search(r"@[A-Z_]+@", line)]
+    checks.expect(len(values) >= 5 and not unused and not missing and not unfilled,
+                  f"nginx runs with polygons-web's own values for {' '.join(service_args)} "
+                  f"({values}; not in the template {unused}, missing {missing}, "
+                  f"unfilled {unfilled})")
+
+
 # --- stopping -------------------------------------------------------------
 
 def check_sigkill_leaves_nothing(stack, checks):
@@ -786,6 +812,8 @@ def main():
         release = os.path.join(held_runs_build(args.build, folder), "release")
         stack = web_stack.start(folder, ["--time-limit", str(TIME_LIMIT)])
         try:
+            check_nginx_takes_the_service_values(stack, checks, folder,
+                                                 ["--time-limit", str(TIME_LIMIT)])
             check_slow_headers(stack, checks, connections, seconds, wrk_seconds)
             check_oversized_headers(stack, checks)
             check_ranges(stack, checks)
