@@ -1,17 +1,26 @@
 #include "sim/exact_distribution.hpp"
 
 #include <cmath>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <numbers>
 #include <stdexcept>
 #include <string>
 
+#include "sim/sine_deficit_law.hpp"
+#include "sim/three_sides_law.hpp"
+
 // The perimeter is 2 R S with S = sin(pi D_1) + ... + sin(pi D_n), the D_i
 // the arcs between neighbouring points in full turns, uniform on the
-// simplex. Everything below works with S and scales at the end.
+// simplex. 2 sides: S = 2 sin(pi U), U uniform. 3 sides: a one-dimensional
+// integral (sim/three_sides_law.hpp). From kSeriesSides sides on: the
+// Fourier series of W = pi - S (sim/sine_deficit_law.hpp), computed once
+// per number of sides and kept.
 //
-// For now S of 3 sides and more follows the normal law of its exact mean and
-// deviation, a stand-in accurate to about 1e-2 at few sides and far better at
-// many; 1 and 2 sides are exact.
+// Between 4 and kSeriesSides - 1 sides S follows, for now, the normal law of
+// its exact mean and deviation: a stand-in off by up to about 1e-2, whose
+// density has edges the series cannot follow at a bearable cost.
 
 namespace polygons::sim {
 
@@ -32,20 +41,52 @@ void check_arguments(std::int32_t sides, double radius) {
 // itself), or a circle of radius 0.
 bool point_mass_at_zero(std::int32_t sides, double radius) { return sides == 1 || radius == 0.0; }
 
-// P(S <= s) for 2 sides and more.
-double sum_cdf(std::int32_t sides, double s) {
+constexpr std::int32_t kSeriesSides = 30;
+
+// The series of each number of sides met so far, shared by every thread.
+std::shared_ptr<const DeficitSeries> series_of(std::int32_t sides) {
+  static std::mutex guard;
+  static std::map<std::int32_t, std::shared_ptr<const DeficitSeries>> kept;
+  {
+    const std::lock_guard<std::mutex> lock(guard);
+    const auto found = kept.find(sides);
+    if (found != kept.end()) return found->second;
+  }
+  auto made = std::make_shared<const DeficitSeries>(deficit_series(sides));
+  const std::lock_guard<std::mutex> lock(guard);
+  return kept.emplace(sides, std::move(made)).first->second;
+}
+
+// P(S <= s) for 2 .. kSeriesSides - 1 sides.
+double few_sides_cdf(std::int32_t sides, double s) {
   const double top = sides * std::sin(kPi / sides);
   if (!(s > 0.0)) return 0.0;
   if (s >= top) return 1.0;
   if (sides == 2) return 2.0 * std::asin(s / 2.0) / kPi;  // S = 2 sin(pi U), U uniform
+  if (sides == 3) return three_sides_cdf(s);
   const PerimeterMoments m = exact_perimeter_moments(sides, 0.5);
   return 0.5 * std::erfc((m.mean - s) / (m.stdev * std::numbers::sqrt2));
 }
 
+// W = pi - x / (2 R) with pi R taken to twice the digits of a double, so
+// that W keeps its relative precision when x is near 2 pi R.
+double deficit_of(double radius, double x) {
+  constexpr double kPiTail = 1.2246467991473532e-16;  // pi - kPi
+  const double diameter = 2.0 * radius;
+  const double head = diameter * kPi;
+  const double tail = std::fma(diameter, kPi, -head) + diameter * kPiTail;
+  return ((head - x) + tail) / diameter;
+}
+
 // P(perimeter <= x) once the arguments are checked and there is no point mass.
 double continuous_cdf(std::int32_t sides, double radius, double x) {
-  const double s = x / (2.0 * radius);
-  return radius > 0.0 ? sum_cdf(sides, s) : 1.0 - sum_cdf(sides, s);
+  double below = 0.0;  // P(S <= x / (2 R))
+  if (sides < kSeriesSides) {
+    below = few_sides_cdf(sides, x / (2.0 * radius));
+  } else {
+    below = 1.0 - deficit_cdf(*series_of(sides), deficit_of(radius, x));
+  }
+  return radius > 0.0 ? below : 1.0 - below;
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "sim/engine.hpp"
+#include "sim_test_support.hpp"
+
 namespace polygons::sim {
 namespace {
 
@@ -30,6 +33,82 @@ TEST(ExactDistribution, TwoSidesFollowTheArcsine) {
     const double exact = 2.0 * std::asin(x / 4.0) / kPi;
     EXPECT_NEAR(exact_perimeter_cdf(2, 1.0, x), exact, 1e-15) << x;
     EXPECT_NEAR(exact_perimeter_cdf(2, -1.0, -x), 1.0 - exact, 1e-15) << x;
+  }
+}
+
+// Three sides, by a midpoint rule of its own: given the first arc t, the
+// other two arcs are r U and r (1 - U), U uniform, r = 1 - t, and their sines
+// add up to 2 sin(pi r / 2) cos(pi r (U - 1/2)).
+double three_sides_reference(double s) {
+  constexpr int kSteps = 4000000;
+  double sum = 0.0;
+  for (int k = 0; k < kSteps; ++k) {
+    const double t = (k + 0.5) / kSteps, r = 1.0 - t;
+    const double z = s - std::sin(kPi * t), top = 2.0 * std::sin(kPi * r / 2.0);
+    double share = z >= top ? 1.0 : 0.0;  // of the U with pair sum <= z
+    if (z < top && z > std::sin(kPi * r)) share = 1.0 - 2.0 * std::acos(z / top) / (kPi * r);
+    sum += 2.0 * r * share;
+  }
+  return sum / kSteps;
+}
+
+TEST(ExactDistribution, ThreeSidesMatchADirectIntegral) {
+  for (double s : {0.3, 1.0, 1.99, 2.0, 2.3, 2.59}) {
+    EXPECT_NEAR(exact_perimeter_cdf(3, 0.5, s), three_sides_reference(s), 1e-9) << s;
+  }
+}
+
+// Fine classes over the mass of the perimeter (from 1000 standard deviations
+// below the mean, or 0: one long arc makes a long lower tail, to 40 above)
+// hold all of it and give back the exact
+// mean and variance, up to the classing error.
+TEST(ExactDistribution, FineClassesHoldTheExactMoments) {
+  constexpr int kClasses = 20000;
+  for (std::int32_t sides : {3, 30, 100, 1000, 10000}) {
+    SCOPED_TRACE(sides);
+    const PerimeterMoments exact = exact_perimeter_moments(sides, 1.0);
+    const double low = std::max(0.0, exact.mean - 1000.0 * exact.stdev);
+    const double high = std::min(simtest::perimeter_max(sides, 1.0), exact.mean + 40.0 * exact.stdev);
+    std::vector<double> edges(kClasses + 1);
+    for (int i = 0; i <= kClasses; ++i) edges[i] = low + (high - low) * i / kClasses;
+    edges.back() = std::nextafter(high, 2.0 * high);
+    const std::vector<double> p = exact_class_probabilities(sides, 1.0, edges);
+    double total = 0.0, mean = 0.0, square = 0.0;
+    for (int i = 0; i < kClasses; ++i) {
+      const double centre = (0.5 * (edges[i] + edges[i + 1]) - exact.mean) / exact.stdev;
+      total += p[i];
+      mean += p[i] * centre;
+      square += p[i] * centre * centre;
+    }
+    const double width = (high - low) / kClasses / exact.stdev;  // in standard deviations
+    EXPECT_NEAR(total, 1.0, 1e-10);
+    EXPECT_NEAR(mean, 0.0, 1e-7);
+    EXPECT_NEAR(square - width * width / 12.0, 1.0, 1e-5);  // Sheppard's correction
+  }
+}
+
+// The engine's class counts of a million trials lie within their noise of
+// the exact probabilities: every class within 5 standard errors.
+TEST(ExactDistribution, AgreesWithTheEngine) {
+  constexpr std::int64_t kTrials = 1'000'000;
+  constexpr std::int32_t kClasses = 40;
+  for (const auto& [sides, seed] : {std::pair{3, 5}, {30, 11}, {100, 17}, {1000, 23}}) {
+    SCOPED_TRACE(sides);
+    SeedState rng = simtest::seeded(seed);
+    std::vector<std::int64_t> counts;
+    EngineOptions options;
+    options.threads = 2;
+    const double top = simtest::perimeter_max(sides, 1.0);
+    const TrialResults run =
+        run_trials(sides, 1.0, kTrials, K1ST, kClasses, 0.0, top, counts, rng, options);
+    std::vector<double> edges(kClasses + 1);
+    for (int i = 0; i <= kClasses; ++i) edges[i] = i * run.class_width;
+    edges.back() = std::nextafter(top, 2.0 * top);  // the last class takes the top
+    const std::vector<double> p = exact_class_probabilities(sides, 1.0, edges);
+    for (int i = 0; i < kClasses; ++i) {
+      const double expected = p[i] * kTrials;
+      EXPECT_LE(std::abs(counts[i] - expected), 5.0 * std::sqrt(expected) + 1.0) << "class " << i;
+    }
   }
 }
 

@@ -1,0 +1,34 @@
+#pragma once
+// The law of W = pi - S, S = sin(pi D_1) + ... + sin(pi D_n) with the D_i
+// uniform on the simplex (the arcs between n points uniform on a circle, in
+// full turns), from its characteristic function. W = sum of
+// h(D_i), h(d) = pi d - sin(pi d) >= 0, lies in [n h(1 / n), pi].
+
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+namespace polygons::sim {
+
+// h(x) = pi x - sin(pi x), to full relative precision also for small x.
+double sine_deficit(double x);
+
+// The distribution function of W as a Fourier series on the window
+// [low, low + width], outside which W has no mass that counts:
+//   P(W <= w) = (w - low) / width + constant - Re sum_j d_j z^j,
+//   z = exp(-2 pi i (w - low) / width), j = 1 .. d.size().
+struct DeficitSeries {
+  double low = 0.0;
+  double width = 1.0;
+  double constant = 0.0;
+  std::vector<std::complex<double>> d;
+};
+
+// P(W <= w) from the series, kept in [0, 1].
+double deficit_cdf(const DeficitSeries& series, double w);
+
+// The series for n sides (n >= 4); takes some milliseconds to a few tenths
+// of a second, the more the fewer the sides.
+DeficitSeries deficit_series(std::int32_t sides);
+
+}  // namespace polygons::sim

@@ -1,0 +1,87 @@
+#include "sim/three_sides_law.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+// Given the first arc t, the other two split r = 1 - t uniformly, and their
+// sines add up to A cos(pi r (U - 1/2)), A = 2 sin(pi r / 2), U uniform:
+// at most z with probability 1 - 2 acos(z / A) / (pi r) between
+// sin(pi r) and A. The first arc has density 2 (1 - t), so
+//   P(S <= s) = int_0^1 2 (1 - t) Q(s - sin(pi t), 1 - t) dt.
+// Q is smooth in t except where s - sin(pi t) meets A (a square root) or
+// sin(pi r) (a kink): the integral is split there, and each piece taken by
+// the tanh-sinh rule, which keeps its accuracy at such ends.
+
+namespace polygons::sim {
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+double pair_at_most(double z, double r) {
+  const double top = 2.0 * std::sin(kPi * r / 2.0);
+  if (z >= top) return 1.0;
+  if (z <= std::sin(kPi * r)) return 0.0;
+  return 1.0 - 2.0 * std::acos(z / top) / (kPi * r);
+}
+
+double integrand(double s, double t) {
+  return 2.0 * (1.0 - t) * pair_at_most(s - std::sin(kPi * t), 1.0 - t);
+}
+
+// The root of a monotone f on [a, b] with a sign change, by bisection.
+template <typename F>
+double root(F f, double a, double b) {
+  const bool rising = f(a) < f(b);
+  for (int i = 0; i < 200 && b - a > 1e-17; ++i) {
+    const double mid = 0.5 * (a + b);
+    ((f(mid) < 0.0) == rising ? a : b) = mid;
+  }
+  return 0.5 * (a + b);
+}
+
+// The tanh-sinh rule on [a, b]: nodes a + d and b - d with
+// d = (b - a) q / (1 + q), q = exp(-pi sinh(tau)), tau = k / 12, k = 0 .. 42 (as exact as halving the step).
+double tanh_sinh(double s, double a, double b) {
+  const double half = 0.5 * (b - a);
+  double sum = 0.0;
+  for (int k = 0; k <= 42; ++k) {
+    const double tau = k / 12.0;
+    const double q = std::exp(-kPi * std::sinh(tau));
+    const double weight = kPi / 2.0 * std::cosh(tau) * 4.0 * q / ((1.0 + q) * (1.0 + q));
+    const double d = half * 2.0 * q / (1.0 + q);
+    if (!(d > 0.0)) break;
+    sum += weight * integrand(s, a + d);
+    if (k > 0) sum += weight * integrand(s, b - d);
+  }
+  return sum * half / 12.0;
+}
+
+}  // namespace
+
+double three_sides_cdf(double s) {
+  const double top = 1.5 * std::sqrt(3.0);
+  if (!(s > 0.0)) return 0.0;
+  if (s >= top) return 1.0;
+  // f(t) = sin(pi t) + A(1 - t) = sin(pi t) + 2 cos(pi t / 2) rises from 2
+  // to the top at t = 1/3 and falls to 0 at t = 1; 2 sin(pi t) peaks at 1/2.
+  auto f = [s](double t) { return s - std::sin(kPi * t) - 2.0 * std::cos(kPi * t / 2.0); };
+  std::vector<double> cuts = {0.0, 1.0, 1.0 / 3.0, 0.5};
+  if (s > 2.0) cuts.push_back(root(f, 0.0, 1.0 / 3.0));
+  cuts.push_back(root(f, 1.0 / 3.0, 1.0));
+  if (s < 2.0) {
+    const double t = std::asin(s / 2.0) / kPi;
+    cuts.push_back(t);
+    cuts.push_back(1.0 - t);
+  }
+  std::sort(cuts.begin(), cuts.end());
+  double sum = 0.0;
+  for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+    if (cuts[i + 1] > cuts[i]) sum += tanh_sinh(s, cuts[i], cuts[i + 1]);
+  }
+  return std::clamp(sum, 0.0, 1.0);
+}
+
+}  // namespace polygons::sim
