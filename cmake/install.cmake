@@ -19,7 +19,21 @@ install(FILES examples/template.gp examples/triangle.txt
         DESTINATION ${POLYGONS_DATA_DIR}/examples)
 install(FILES deploy/nginx.conf.in DESTINATION ${POLYGONS_DATA_DIR})
 
-configure_file(doc/polygons.1.in ${PROJECT_BINARY_DIR}/doc/polygons.1 @ONLY)
+# The manual page: help2man writes it from the built program's --help and
+# --version, with the parts --help does not carry from doc/polygons.h2m.in.
+find_program(POLYGONS_HELP2MAN help2man)
+if(NOT POLYGONS_HELP2MAN)
+  message(FATAL_ERROR "help2man not found: it writes the manual page (scripts/setup.sh installs it)")
+endif()
+configure_file(doc/polygons.h2m.in ${PROJECT_BINARY_DIR}/doc/polygons.h2m @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/doc/polygons.1
+  COMMAND ${POLYGONS_HELP2MAN} --no-info --section=1
+          --include=${PROJECT_BINARY_DIR}/doc/polygons.h2m
+          --output=${PROJECT_BINARY_DIR}/doc/polygons.1 $<TARGET_FILE:polygons>
+  DEPENDS polygons ${PROJECT_BINARY_DIR}/doc/polygons.h2m
+  COMMENT "Writing the manual page of polygons"
+  VERBATIM)
+add_custom_target(polygons_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/doc/polygons.1)
 install(FILES ${PROJECT_BINARY_DIR}/doc/polygons.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 if(TARGET polygons-web)

@@ -46,8 +46,9 @@ if [ -n "$missing" ]; then
     trap - EXIT
   fi
 fi
-# man, which the install test renders the manual page with.
-apt-get install -y -qq --no-install-recommends man-db >/dev/null
+# help2man, which writes the manual page from the program's --help, and man,
+# which the install test renders it with.
+apt-get install -y -qq --no-install-recommends help2man man-db >/dev/null
 # The Python module (pybind11, NumPy), its tests (pytest) and the notebook
 # the tests execute (matplotlib, nbconvert, ipykernel).
 apt-get install -y -qq --no-install-recommends python3-dev python3-pybind11 python3-numpy \

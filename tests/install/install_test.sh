@@ -48,8 +48,10 @@ version=$("$prefix/bin/polygons" --version </dev/null)
 MANPAGER=cat MANWIDTH=80 man -l "$prefix/share/man/man1/polygons.1" >man.txt 2>man.err ||
   fail "man cannot render the page: $(cat man.err)"
 [ ! -s man.err ] || fail "man warns: $(cat man.err)"
-for part in 'polygons - Monte Carlo' 'SYNOPSIS' '--version' 'POLYGONS_RESULTS' 'EXIT STATUS' \
-  'EXAMPLES' 'share/polygons/examples/triangle.txt'; do
+# Written from the program's --help and --version, and from the parts they
+# do not carry.
+for part in 'polygons - Monte Carlo' 'SYNOPSIS' "$version" 'POLYGONS_RESULTS' 'Exit status:' \
+  '1e8 without USER' 'INPUT' 'EXAMPLES' 'share/polygons/examples/triangle.txt'; do
   grep -qF -- "$part" man.txt || fail "the manual page lacks \"$part\": $(cat man.txt)"
 done
 
