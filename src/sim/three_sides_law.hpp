@@ -4,7 +4,7 @@
 
 namespace polygons::sim {
 
-// P(S <= s), to about 1e-13.
+// P(S <= s), to about 1e-14.
 double three_sides_cdf(double s);
 
 }  // namespace polygons::sim
