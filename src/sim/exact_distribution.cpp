@@ -91,6 +91,10 @@ double continuous_cdf(std::int32_t sides, double radius, double x) {
 
 }  // namespace
 
+bool has_exact_distribution(std::int32_t sides) {
+  return (sides >= 1 && sides <= 3) || (sides >= kSeriesSides && sides <= kMaxExactSides);
+}
+
 double exact_perimeter_cdf(std::int32_t sides, double radius, double x) {
   check_arguments(sides, radius);
   if (std::isnan(x)) throw std::invalid_argument("the perimeter must be a number, not nan");
