@@ -307,13 +307,13 @@ def numbers_in(text):
                                                           text)]
 
 
-def expensive_trials(port, share=0.8, sides=1000):
+def expensive_trials(port, share=0.8, sides=1000, source=ATTACKER, timeout=1):
     """`share` of the largest trial count for `sides` sides that the service
     still accepts (it names it when refusing more), or 1e8 when it refuses
     nothing."""
     try:
         status, _, body = request(port, f"/api/run?sides={sides}&radius=1&trials=1e8&seed=1&classes=0",
-                                  source=ATTACKER, timeout=1)
+                                  source=source, timeout=timeout)
     except OSError:
         return 10**8
     if status != 400:
@@ -541,8 +541,13 @@ def abandoned_in_queue(log_text, source):
 
 def check_hang_up_while_queued(stack, checks, release, hangers=4):
     # Held runs of the largest cost, one in every run slot (one per core) and
-    # as many again queued behind them, go on until they are released.
-    trials = expensive_trials(stack.port, share=1.0, sides=10000) or 10**5
+    # as many again queued behind them, go on until they are released. The
+    # cost asked by an address of their own, which no earlier check has used.
+    trials = expensive_trials(stack.port, share=1.0, sides=10000, source=f"{BLOCKERS}254",
+                              timeout=10)
+    if trials is None or trials >= 10**8:
+        checks.expect(False, f"the service names the largest trial count it accepts ({trials})")
+        return
     expensive = f"/api/run?sides=10000&radius=1&trials={trials}&seed={HELD_SEED}&classes=0"
     sources = [f"{BLOCKERS}{k}" for k in range(1, 2 * (os.cpu_count() or 1) + 1)]
     blockers = [threading.Thread(target=timed_request, args=(stack.port, expensive, source))
