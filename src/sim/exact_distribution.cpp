@@ -81,15 +81,22 @@ double deficit_of(double radius, double x) {
   return ((head - x) + tail) / diameter;
 }
 
-// P(perimeter <= x) once the arguments are checked and there is no point mass.
-double continuous_cdf(std::int32_t sides, double radius, double x) {
-  double below = 0.0;  // P(S <= x / (2 R))
+// P(perimeter <= x) for each x, once the arguments are checked and there is
+// no point mass.
+std::vector<double> continuous_cdfs(std::int32_t sides, double radius, std::span<const double> x) {
+  std::vector<double> below(x.size());  // P(S <= x / (2 R))
   if (sides < kSeriesSides) {
-    below = few_sides_cdf(sides, x / (2.0 * radius));
+    for (std::size_t i = 0; i < x.size(); ++i) below[i] = few_sides_cdf(sides, x[i] / (2.0 * radius));
   } else {
-    below = 1.0 - deficit_cdf(*series_of(sides), deficit_of(radius, x));
+    std::vector<double> w(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) w[i] = deficit_of(radius, x[i]);
+    deficit_cdfs(*series_of(sides), w, below);
+    for (double& p : below) p = 1.0 - p;
   }
-  return radius > 0.0 ? below : 1.0 - below;
+  if (radius < 0.0) {
+    for (double& p : below) p = 1.0 - p;
+  }
+  return below;
 }
 
 }  // namespace
@@ -102,7 +109,7 @@ double exact_perimeter_cdf(std::int32_t sides, double radius, double x) {
   check_arguments(sides, radius);
   if (std::isnan(x)) throw std::invalid_argument("the perimeter must be a number, not nan");
   if (point_mass_at_zero(sides, radius)) return x >= 0.0 ? 1.0 : 0.0;
-  return continuous_cdf(sides, radius, x);
+  return continuous_cdfs(sides, radius, std::span<const double>(&x, 1))[0];
 }
 
 std::vector<double> exact_class_probabilities(std::int32_t sides, double radius,
@@ -122,12 +129,8 @@ std::vector<double> exact_class_probabilities(std::int32_t sides, double radius,
     }
     return p;
   }
-  double below = continuous_cdf(sides, radius, edges[0]);
-  for (std::size_t i = 1; i < edges.size(); ++i) {
-    const double next = continuous_cdf(sides, radius, edges[i]);
-    p.push_back(next - below);
-    below = next;
-  }
+  const std::vector<double> below = continuous_cdfs(sides, radius, edges);
+  for (std::size_t i = 0; i + 1 < edges.size(); ++i) p.push_back(below[i + 1] - below[i]);
   return p;
 }
 

@@ -203,14 +203,41 @@ Complex joint_at_one(const Grid& g, double v) {
 
 double sine_deficit(double x) { return sine_deficit<double>(x); }
 
+void deficit_cdfs(const DeficitSeries& series, std::span<const double> w, std::span<double> cdf) {
+  std::vector<std::size_t> inside;
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    if (!(w[i] > series.low)) {
+      cdf[i] = 0.0;
+    } else if (w[i] >= series.low + series.width) {
+      cdf[i] = 1.0;
+    } else {
+      inside.push_back(i);
+    }
+  }
+  // Horner's rule for a few points side by side: each one's steps wait on
+  // the one before, and independent chains keep the multiplier busy.
+  constexpr std::size_t kAtOnce = 4;
+  for (std::size_t start = 0; start < inside.size(); start += kAtOnce) {
+    const std::size_t count = std::min(kAtOnce, inside.size() - start);
+    std::array<double, kAtOnce> t{};
+    std::array<Complex, kAtOnce> z{}, sum{};
+    for (std::size_t k = 0; k < kAtOnce; ++k) {
+      if (k < count) t[k] = (w[inside[start + k]] - series.low) / series.width;
+      z[k] = std::polar(1.0, -2.0 * kPi * t[k]);
+    }
+    for (std::size_t j = series.d.size(); j-- > 0;) {
+      for (std::size_t k = 0; k < kAtOnce; ++k) sum[k] = product(sum[k] + series.d[j], z[k]);
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      cdf[inside[start + k]] = std::clamp(t[k] + series.constant - sum[k].real(), 0.0, 1.0);
+    }
+  }
+}
+
 double deficit_cdf(const DeficitSeries& series, double w) {
-  if (!(w > series.low)) return 0.0;
-  if (w >= series.low + series.width) return 1.0;
-  const double t = (w - series.low) / series.width;
-  const Complex z = std::polar(1.0, -2.0 * kPi * t);
-  Complex sum = 0.0;
-  for (std::size_t j = series.d.size(); j-- > 0;) sum = (sum + series.d[j]) * z;
-  return std::clamp(t + series.constant - sum.real(), 0.0, 1.0);
+  double cdf = 0.0;
+  deficit_cdfs(series, std::span<const double>(&w, 1), std::span<double>(&cdf, 1));
+  return cdf;
 }
 
 DeficitSeries deficit_series(std::int32_t sides) {

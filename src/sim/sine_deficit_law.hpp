@@ -6,6 +6,7 @@
 
 #include <complex>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace polygons::sim {
@@ -26,6 +27,9 @@ struct DeficitSeries {
 
 // P(W <= w) from the series, kept in [0, 1].
 double deficit_cdf(const DeficitSeries& series, double w);
+
+// The same for each w[i], into cdf[i] (of the same size): several at a time.
+void deficit_cdfs(const DeficitSeries& series, std::span<const double> w, std::span<double> cdf);
 
 // The series for n sides (n >= 4); takes some milliseconds to a few tenths
 // of a second, the more the fewer the sides.
