@@ -134,6 +134,11 @@ std::optional<std::string> read_run_file(const fs::path& workdir, std::string_vi
   return bytes;
 }
 
+void remove_run_file(const fs::path& workdir, std::string_view id, std::string_view name) {
+  fd_closer dir(open_run_dir(workdir, id));
+  if (dir.fd >= 0) ::unlinkat(dir.fd, std::string(name).c_str(), 0);
+}
+
 bool write_run_file(const fs::path& workdir, std::string_view id, std::string_view name,
                     std::string_view content, std::string& error) {
   fd_closer dir(open_run_dir(workdir, id));

@@ -1,8 +1,8 @@
 #pragma once
 // The private directory of each run under <workdir>/tmp/, named by a random
 // id, and the files the service reads back from it: the chart, which it
-// serves, the program's results and the report, which it keeps beside the
-// chart for the run's data links.
+// serves, the program's results, which it reads, and the report, which it
+// keeps beside them for a page's data links.
 
 #include <chrono>
 #include <cstdint>
@@ -49,6 +49,11 @@ void remove_run_dir(const std::filesystem::path& workdir, std::string_view id);
 std::optional<std::string> read_run_file(const std::filesystem::path& workdir, std::string_view id,
                                          std::string_view name, std::size_t max_bytes,
                                          std::string& error);
+
+// Removes a file (not a directory) of the run directory; a missing one is
+// ignored.
+void remove_run_file(const std::filesystem::path& workdir, std::string_view id,
+                     std::string_view name);
 
 // Writes a new file of the run directory, not through a link, readable by
 // its owner only; false, with why in `error`, when it exists already or

@@ -216,7 +216,7 @@ bool run_executor::calibrate(std::string& error) {
 }
 
 run_outcome run_executor::run(const run_request& request, const run_origin& origin,
-                              results_need need) {
+                              results_need need, run_data data) {
   run_outcome outcome;
   outcome.exact = exact_answer_for(request.sides, request.radius);
   slot_request wanted{origin.client, estimated_seconds(request, costs_), options_.time_limit, {},
@@ -286,7 +286,11 @@ run_outcome run_executor::run(const run_request& request, const run_origin& orig
     // The cap holds however fast charts come: older charts go, no run is
     // refused. This run's chart counts as kept, the newest; of runs that end
     // at once, the last to trim counts all of theirs.
-    keep_report(outcome);
+    if (data == run_data::kept) {
+      keep_report(outcome);
+    } else {
+      remove_run_file(options_.workdir, outcome.id, results::kResultsName);
+    }
     active.release();
     trim_run_dirs(options_.workdir, options_.max_disk_bytes,
                   [this](std::string_view id) { return in_progress(id); });

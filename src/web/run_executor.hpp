@@ -4,8 +4,9 @@
 // directory, the program started there on the parameter lines and the
 // plotting template (with the exact mean marked), the way it ended told
 // apart, its results file read, and the chart checked. A run with a chart
-// keeps its results file beside it, with the report, for its data links; a
-// run without one leaves no directory behind. One log line per run, the
+// keeps its directory; when asked, its results file and report stay beside
+// the chart for a page's data links. A run without a chart leaves no
+// directory behind. One log line per run, the
 // program's messages of a failed run and why a finished run has no results
 // go to standard error.
 
@@ -52,6 +53,12 @@ struct run_outcome {
 // Whether a run is of use without the program's results file.
 enum class results_need { optional, required };
 
+// What a run with a chart keeps beside it: nothing more, or its results file
+// and report for a page's data links. Scripts get the figures in the API's
+// answer itself, so their runs keep the chart only, and a flood of them
+// fills the disk cap with charts rather than data nobody links to.
+enum class run_data { dropped, kept };
+
 // The status of the answer to an outcome (499 for a client that hung up, as
 // front servers log it).
 int http_status(run_outcome::state state);
@@ -89,7 +96,8 @@ class run_executor {
   // a finished run without them (missing, malformed, or not of this request)
   // is a failed run.
   run_outcome run(const run_request& request, const run_origin& origin,
-                  results_need need = results_need::optional);
+                  results_need need = results_need::optional,
+                  run_data data = run_data::dropped);
 
   // Measures this server's run costs by timing a few runs (web/run_cost.hpp)
   // and uses them from then on; before any request is served, as the runs

@@ -144,7 +144,8 @@ void web_service::answer_form_run(const httplib::Request& req, httplib::Response
     return;
   }
 
-  run_outcome outcome = executor_.run(request, origin_of(req, options_.trusted_proxy));
+  run_outcome outcome = executor_.run(request, origin_of(req, options_.trusted_proxy),
+                                      results_need::optional, run_data::kept);
   res.status = http_status(outcome.result);
   if (asks_to_wait(outcome.result)) {
     res.set_header("Retry-After", std::to_string(kRetryAfterSeconds));
