@@ -50,7 +50,8 @@ double root(F f, double a, double b) {
 }
 
 // The tanh-sinh rule on [a, b]: nodes a + d and b - d with
-// d = (b - a) q / (1 + q), q = exp(-pi sinh(tau)), tau = k / 12, k = 0 .. 42 (as exact as halving the step).
+// d = (b - a) q / (1 + q), q = exp(-pi sinh(tau)), tau = k / 12, k = 0 .. 42
+// (as exact as halving the step).
 double tanh_sinh(double s, double a, double b) {
   const double half = 0.5 * (b - a);
   double sum = 0.0;
@@ -140,7 +141,8 @@ double three_sides_cdf(double s) {
   if (!(s > 0.0)) return 0.0;
   if (s >= 1.5 * std::sqrt(3.0)) return 1.0;
   const ThreeSidesTable& table = three_sides_table();
-  const double p = s < 2.0 ? value_of(table.below_two, std::sqrt(2.0 - s)) : value_of(table.above_two, s);
+  const double p = s < 2.0 ? value_of(table.below_two, std::sqrt(2.0 - s))
+                            : value_of(table.above_two, s);
   return std::clamp(p, 0.0, 1.0);
 }
 

@@ -68,7 +68,8 @@ TEST(ExactDistribution, FineClassesHoldTheExactMoments) {
     SCOPED_TRACE(sides);
     const PerimeterMoments exact = exact_perimeter_moments(sides, 1.0);
     const double low = std::max(0.0, exact.mean - 1000.0 * exact.stdev);
-    const double high = std::min(simtest::perimeter_max(sides, 1.0), exact.mean + 40.0 * exact.stdev);
+    const double top = simtest::perimeter_max(sides, 1.0);
+    const double high = std::min(top, exact.mean + 40.0 * exact.stdev);
     std::vector<double> edges(kClasses + 1);
     for (int i = 0; i <= kClasses; ++i) edges[i] = low + (high - low) * i / kClasses;
     edges.back() = std::nextafter(high, 2.0 * high);
@@ -88,11 +89,16 @@ TEST(ExactDistribution, FineClassesHoldTheExactMoments) {
 }
 
 // The engine's class counts of a million trials lie within their noise of
-// the exact probabilities: every class within 5 standard errors.
+// the exact probabilities: every class within 5 standard errors, and within
+// 2e-3 more where the law is the stand-in drawn at random (10 sides).
 TEST(ExactDistribution, AgreesWithTheEngine) {
   constexpr std::int64_t kTrials = 1'000'000;
   constexpr std::int32_t kClasses = 40;
-  for (const auto& [sides, seed] : {std::pair{3, 5}, {30, 11}, {100, 17}, {1000, 23}}) {
+  const struct {
+    std::int32_t sides;
+    std::int32_t seed;
+  } runs[] = {{3, 5}, {10, 7}, {30, 11}, {100, 17}, {1000, 23}};
+  for (const auto& [sides, seed] : runs) {
     SCOPED_TRACE(sides);
     SeedState rng = simtest::seeded(seed);
     std::vector<std::int64_t> counts;
@@ -107,7 +113,9 @@ TEST(ExactDistribution, AgreesWithTheEngine) {
     const std::vector<double> p = exact_class_probabilities(sides, 1.0, edges);
     for (int i = 0; i < kClasses; ++i) {
       const double expected = p[i] * kTrials;
-      EXPECT_LE(std::abs(counts[i] - expected), 5.0 * std::sqrt(expected) + 1.0) << "class " << i;
+      const double slack = has_exact_distribution(sides) ? 0.0 : 2e-3 * kTrials;
+      EXPECT_LE(std::abs(counts[i] - expected), 5.0 * std::sqrt(expected) + 1.0 + slack)
+          << "class " << i;
     }
   }
 }
