@@ -4,7 +4,7 @@ set -e
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
-  cmake make pkg-config g++ libgtest-dev libbenchmark-dev gnuplot-nox libcpp-httplib-dev \
+  cmake make pkg-config g++ libgtest-dev libbenchmark-dev libboost-math-dev gnuplot-nox libcpp-httplib-dev \
   clang libclang-rt-dev file chromium chromium-driver python3-selenium wrk procps >/dev/null
 apt-get install -y -qq --no-install-recommends libopenmpi-dev openmpi-bin >/dev/null
 apt-get install -y -qq --no-install-recommends systemd util-linux >/dev/null

@@ -44,10 +44,6 @@ double limit_trials(text::LineSink& out, double zn, bool internet_run) {
   return zn;
 }
 
-// ceil(ln N / ln 2) + 1, from the quotient as computed in double precision.
-std::int32_t default_klass(std::int64_t n) {
-  return static_cast<std::int32_t>(std::ceil(std::log(static_cast<double>(n) * ONE) / std::log(2.0 * ONE))) + 1;
-}
 
 void refuse(const std::string& message) { throw text::FatalError(message, text::kExitBadInput); }
 
@@ -94,6 +90,11 @@ void put_ruler(text::LineSink& out) {
 const char* const kNanTrials = "the number of trials zn is NaN; it must be a number";
 
 }  // namespace
+
+// ceil(ln N / ln 2) + 1, from the quotient as computed in double precision.
+std::int32_t default_klass(std::int64_t n) {
+  return static_cast<std::int32_t>(std::ceil(std::log(static_cast<double>(n) * ONE) / std::log(2.0 * ONE))) + 1;
+}
 
 run_parameters readat(std::istream& in, text::LineSink& out, const std::vector<std::string>& args,
                       sim::SeedState& rng) {

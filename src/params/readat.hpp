@@ -25,6 +25,10 @@ constexpr double zn_max_without_login() {
   return limit;
 }
 
+// The number of classes of a run of `n` trials that leaves it to the
+// program: ceil(log2 n) + 1.
+std::int32_t default_klass(std::int64_t n);
+
 // Writes the user-login line and answers a first argument "?" (ending the run
 // with text::RunEnded), reads the five parameter lines from `in`, limits the
 // number of trials, writes the parameter lines, seeds `rng` from iseed between

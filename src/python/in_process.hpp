@@ -12,6 +12,7 @@
 
 #include "params/readat.hpp"
 #include "run/run_steps.hpp"
+#include "sim/class_fit.hpp"
 #include "sim/engine.hpp"
 #include "sim/exact_moments.hpp"
 #include "sim/histogram.hpp"
@@ -33,6 +34,9 @@ struct InProcessRun {
   // beyond the sides they are computed for.
   std::optional<sim::PerimeterMoments> exact;
   std::optional<sim::AverageAgainstExact> weighed;
+  // The exact probability of each class (empty beyond those sides) and the
+  // chi-square test of the counts against them, as the results file has them.
+  sim::ClassFit fit;
 };
 
 // The run of `given` on the engine with `options` (its threads, kernels and

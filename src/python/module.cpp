@@ -278,6 +278,18 @@ std::optional<double> z_of(const Result& r) {
   return r.run.weighed ? r.run.weighed->z : std::nullopt;
 }
 
+// A real, or None where the web's JSON answer has null (NaN, infinities).
+py::object finite_or_none(double value) {
+  return std::isfinite(value) ? py::object(py::float_(value)) : py::object(py::none());
+}
+
+py::dict fit_dict(const sim::GoodnessOfFit& fit) {
+  return py::dict("chi_square"_a = finite_or_none(fit.chi_square),
+                  "degrees_of_freedom"_a = fit.degrees_of_freedom,
+                  "p_value"_a = finite_or_none(fit.p_value),
+                  "merged_classes"_a = fit.merged_classes, "merged_into"_a = fit.merged_into);
+}
+
 py::dict to_dict(const Result& r) {
   const params::run_parameters& p = r.run.p;
   py::dict parameters("sides"_a = p.sides, "radius"_a = p.radius, "trials"_a = p.N,
@@ -287,9 +299,12 @@ py::dict to_dict(const Result& r) {
   const auto count = r.counts.unchecked<1>();
   const auto density = r.density.unchecked<1>();
   const auto cumulative = r.cumulative.unchecked<1>();
+  const std::vector<double>& exact = r.run.fit.probability;
   for (py::ssize_t k = 0; k < centre.shape(0); ++k) {
+    const double probability = exact.empty() ? std::nan("") : exact[static_cast<std::size_t>(k)];
     classes.append(py::dict("centre"_a = centre(k), "count"_a = count(k),
-                            "density"_a = density(k), "cumulative"_a = cumulative(k)));
+                            "density"_a = density(k), "cumulative"_a = cumulative(k),
+                            "exact_probability"_a = finite_or_none(probability)));
   }
   const sim::Mode& mode = r.run.histogram.mode;
   py::object theory = py::none();
@@ -301,6 +316,7 @@ py::dict to_dict(const Result& r) {
                   "range"_a = py::dict("min"_a = r.run.range.min, "max"_a = r.run.range.max),
                   "class_width"_a = r.run.trials.class_width, "classes"_a = classes,
                   "theory"_a = theory, "z"_a = optional_real(z_of(r)),
+                  "fit"_a = fit_dict(r.run.fit.test),
                   "seed_state"_a = py::make_tuple(r.run.start.s1, r.run.start.s2),
                   "isa"_a = r.isa, "threads"_a = r.threads, "report"_a = r.run.report);
 }
@@ -410,6 +426,8 @@ number of threads or the instruction set.
   py::object namedtuple = py::module_::import("collections").attr("namedtuple");
   m.attr("Moments") = namedtuple("Moments", "mean sd");
   m.attr("Mode") = namedtuple("Mode", "x y");
+  m.attr("Fit") =
+      namedtuple("Fit", "chi_square degrees_of_freedom p_value merged_classes merged_into");
 
   py::class_<Result>(m, "Result", R"(A finished run of simulate().
 
@@ -427,7 +445,12 @@ first class's share. class_width and range = (min, max) give the classes.
 Figures: mean and sd (sample standard deviation) of the perimeters, mode =
 (x, y), the centre and density of the modal class; exact_mean and exact_sd
 (None beyond 10000 sides); standard_error = sd / sqrt(trials); z, how many
-standard errors mean lies from exact_mean (None when undefined).)")
+standard errors mean lies from exact_mean (None when undefined);
+exact_probabilities, the exact probability of each class (None beyond
+10000 sides); fit, Pearson's chi-square test of the counts against them as
+Fit(chi_square, degrees_of_freedom, p_value, merged_classes, merged_into),
+classes expecting fewer than 5 trials merged with their neighbours
+(degrees_of_freedom 0 and NaN figures when no test is possible).)")
       .def_property_readonly("sides", [](const Result& r) { return r.run.p.sides; })
       .def_property_readonly("radius", [](const Result& r) { return r.run.p.radius; })
       .def_property_readonly("trials", [](const Result& r) { return r.run.p.N; })
@@ -453,6 +476,18 @@ standard errors mean lies from exact_mean (None when undefined).)")
       .def_property_readonly("exact_sd", &exact_sd)
       .def_property_readonly("standard_error", &pp::standard_error)
       .def_property_readonly("z", &z_of)
+      .def_property_readonly("exact_probabilities",
+                             [](const Result& r) -> py::object {
+                               if (r.run.fit.probability.empty()) return py::none();
+                               return py::array_t<double>(
+                                   static_cast<py::ssize_t>(r.run.fit.probability.size()),
+                                   r.run.fit.probability.data());
+                             })
+      .def_property_readonly("fit", [m](const Result& r) {
+        const polygons::sim::GoodnessOfFit& f = r.run.fit.test;
+        return m.attr("Fit")(f.chi_square, f.degrees_of_freedom, f.p_value, f.merged_classes,
+                             f.merged_into);
+      })
       .def_property_readonly("warnings", [](const Result& r) { return r.run.warnings; },
                              "The limits that changed the parameters, as the report states them.")
       .def("report", [](const Result& r) { return r.run.report; },

@@ -4,17 +4,21 @@
 // its environment asks for it. Its names and layout are defined here once,
 // for the writer (results/write.hpp) and the reader (results/read.hpp).
 // Line by line:
-//   the version line "polygons-results<TAB>1";
+//   the version line "polygons-results<TAB>2";
 //   one "name<TAB>value" line for each named value, in the order of
 //   for_each_named_value;
 //   the class header, the class columns' names joined by tabs;
 //   one line for each class, its columns in the order of for_each_column.
 // Reals are the shortest text that reads back to the same double (nan, inf
-// and -inf when not finite); integers are decimal.
+// and -inf when not finite); integers are decimal. Layout 2 added the exact
+// probability of each class and the chi-square test of the counts against
+// them.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "sim/class_fit.hpp"
 
 namespace polygons::results {
 
@@ -23,7 +27,7 @@ namespace polygons::results {
 inline constexpr char kResultsVariable[] = "POLYGONS_RESULTS";
 inline constexpr std::string_view kResultsName = "results.tsv";
 
-inline constexpr std::string_view kResultsVersionLine = "polygons-results\t1";
+inline constexpr std::string_view kResultsVersionLine = "polygons-results\t2";
 
 // Whether the value of POLYGONS_RESULTS (nullptr when unset) asks for the file: "1".
 inline bool results_file_requested(const char* value) {
@@ -41,7 +45,9 @@ struct ResultFigures {
   double mode_y = 0.0;
 };
 
-// The named values of the file: the parameters as used, and the figures.
+// The named values of the file: the parameters as used, the figures, and
+// the test of the counts against the exact distribution (NaN and 0 when
+// none was possible).
 struct ResultValues : ResultFigures {
   std::int32_t sides = 0;
   double radius = 0.0;
@@ -49,6 +55,7 @@ struct ResultValues : ResultFigures {
   std::int32_t seed = 0;    // as reported
   std::int32_t classes = 0;
   std::int32_t show = 0;
+  sim::GoodnessOfFit fit;
 };
 
 // One class of the histogram.
@@ -57,6 +64,7 @@ struct ResultClass {
   std::int64_t count = 0;
   double density = 0.0;
   double cumulative = 0.0;
+  double exact_probability = 0.0;  // NaN where it is not known
 };
 
 // Calls visit(name, member) for each named value of `values` (a
@@ -76,6 +84,11 @@ void for_each_named_value(Values& values, Visit&& visit) {
   visit("stdev", values.stdev);
   visit("mode_x", values.mode_x);
   visit("mode_y", values.mode_y);
+  visit("chi_square", values.fit.chi_square);
+  visit("degrees_of_freedom", values.fit.degrees_of_freedom);
+  visit("p_value", values.fit.p_value);
+  visit("merged_classes", values.fit.merged_classes);
+  visit("merged_into", values.fit.merged_into);
 }
 
 // Calls visit(name, member) for each column of `row` (a ResultClass, const
@@ -86,6 +99,7 @@ void for_each_column(Row& row, Visit&& visit) {
   visit("count", row.count);
   visit("density", row.density);
   visit("cumulative", row.cumulative);
+  visit("exact_probability", row.exact_probability);
 }
 
 // The class columns' names joined by `separator`.

@@ -70,19 +70,21 @@ void write_text(std::FILE* file, std::string& text, const std::string& path) {
 
 void write_all(std::FILE* file, const std::string& path, const ResultValues& values,
                std::span<const double> centre, std::span<const std::int64_t> count,
-               std::span<const double> result_z) {
+               std::span<const double> result_z, std::span<const double> exact_probability) {
   std::string text = header_text(values);
   for (std::size_t k = 0; k < static_cast<std::size_t>(values.classes); ++k) {
-    append_class_row(text, {centre[k], count[k], result_z[2 * k], result_z[2 * k + 1]});
+    const double exact = exact_probability.empty() ? std::nan("") : exact_probability[k];
+    append_class_row(text, {centre[k], count[k], result_z[2 * k], result_z[2 * k + 1], exact});
     if (text.size() >= kBufferedText) write_text(file, text, path);
   }
   write_text(file, text, path);
 }
 
 void check_sizes(const ResultValues& values, std::size_t centres, std::size_t counts,
-                 std::size_t z_values) {
+                 std::size_t z_values, std::size_t probabilities) {
   const auto classes = static_cast<std::size_t>(values.classes > 0 ? values.classes : 0);
-  if (centres < classes || counts < classes || z_values < 2 * classes) {
+  if (centres < classes || counts < classes || z_values < 2 * classes ||
+      (probabilities != 0 && probabilities < classes)) {
     throw std::invalid_argument("write_results_file: vectors shorter than the classes");
   }
 }
@@ -98,14 +100,15 @@ void discard_results_file(std::string_view workdir) {
 
 void write_results_file(std::string_view workdir, const ResultValues& values,
                         std::span<const double> centre, std::span<const std::int64_t> count,
-                        std::span<const double> result_z) {
-  check_sizes(values, centre.size(), count.size(), result_z.size());
+                        std::span<const double> result_z,
+                        std::span<const double> exact_probability) {
+  check_sizes(values, centre.size(), count.size(), result_z.size(), exact_probability.size());
   const std::string path = std::string(workdir) + std::string(kResultsName);
   const std::string partial = path + std::string(kPartialSuffix);
   text::OpenFile file(std::fopen(partial.c_str(), "w"));
   if (!file) throw io_failure("cannot open", partial, errno);
   try {
-    write_all(file.get(), partial, values, centre, count, result_z);
+    write_all(file.get(), partial, values, centre, count, result_z, exact_probability);
     if (std::fclose(file.release()) != 0) throw io_failure("cannot write", partial, errno);
     if (std::rename(partial.c_str(), path.c_str()) != 0) {
       throw io_failure("cannot rename " + partial + " to the", path, errno);

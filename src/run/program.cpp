@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -15,6 +16,7 @@
 #include "run/command_line.hpp"
 #include "run/engine_policy.hpp"
 #include "run/run_steps.hpp"
+#include "sim/class_fit.hpp"
 #include "sim/engine.hpp"
 #include "sim/histogram.hpp"
 #include "sim/random.hpp"
@@ -78,8 +80,12 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
     const results::ResultFigures figures{trials.class_width, range.min,       range.max,
                                          trials.perim_avg,  trials.perim_stdev,
                                          histogram.mode.x,  histogram.mode.y};
-    results::write_results_file(workdir, result_values(p, figures), histogram.centre,
-                                histogram.count, histogram.result_z);
+    const sim::ClassFit fit = sim::fit_run_classes(
+        p.sides, p.radius, std::span(histogram.count).first(static_cast<std::size_t>(p.klass)));
+    results::ResultValues values = result_values(p, figures);
+    values.fit = fit.test;
+    results::write_results_file(workdir, values, histogram.centre, histogram.count,
+                                histogram.result_z, fit.probability);
   }
 
   graph::www_graph(workdir, p.ishow, sim::K1ST, p.klass, sim::kResultRows, histogram.centre,

@@ -2,14 +2,13 @@
 
 #include <cmath>
 
+#include "sim/class_fit.hpp"
 #include "text/line.hpp"
 
 namespace polygons::run {
 
 double perimeter_max(std::int32_t sides, double radius) {
-  const double pi = 4.0 * std::atan(1.0);
-  const double twice_n = static_cast<double>(2 * static_cast<std::int64_t>(sides));
-  return twice_n * radius * std::sin(pi / static_cast<double>(sides));
+  return sim::class_range_max(sides, radius);
 }
 
 void write_range_line(text::LineSink& out, double perim_min, double perim_max) {

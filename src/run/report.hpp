@@ -7,8 +7,8 @@
 
 namespace polygons::run {
 
-// 2 n R sin(pi/n), the perimeter of the regular inscribed n-gon: the product
-// 2n * R is formed first, then multiplied by the sine.
+// 2 n R sin(pi/n), the perimeter of the regular inscribed n-gon, as
+// sim::class_range_max computes it.
 double perimeter_max(std::int32_t sides, double radius);
 
 void write_range_line(text::LineSink& out, double perim_min, double perim_max);

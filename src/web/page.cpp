@@ -228,7 +228,8 @@ std::string render_page(const page_content& content) {
             "\" alt=\"" +
             html_escape(content.chart_alt.empty()
                             ? "Histogram of the perimeter: density and cumulative fraction by "
-                              "class, the exact mean as a dashed line"
+                              "class, the exact density as a line over it and the exact mean as a "
+                              "dashed line"
                             : content.chart_alt) +
             "\"></p>\n";
   } else if (!content.chart_missing.empty()) {

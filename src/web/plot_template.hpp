@@ -4,8 +4,11 @@
 
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "web/fields.hpp"
 
 namespace polygons::web {
 
@@ -19,5 +22,20 @@ std::optional<std::string> read_template(const std::filesystem::path& path, std:
 // followed by a space or the line's end, as the program finds it. A template
 // without such a line, or a mean that is not finite, leaves it as it is.
 std::string with_exact_mean_line(std::string_view plot_template, double mean);
+
+// The template with the exact density of each class drawn over the
+// histogram as a line: the points (centre, density) as a data block before
+// the plotting directive (where with_exact_mean_line finds it), and the line
+// added to the end of the plotting command (the first line after the
+// directive that does not end in a backslash). Points that are not finite
+// are left out; without a directive, a line to add to, or any point, or when
+// that line ends in a comment, the template stays as it is.
+std::string with_exact_density_line(std::string_view plot_template, std::span<const double> centre,
+                                    std::span<const double> density);
+
+// The template a run of `request` is given: the exact density of the
+// classes the program makes of it (with_exact_density_line) and the exact
+// mean `mean` (with_exact_mean_line).
+std::string run_template(std::string_view plot_template, const run_request& request, double mean);
 
 }  // namespace polygons::web

@@ -48,9 +48,20 @@ std::string classes(const run_results& r) {
                 .integer("count", row.count)
                 .real("density", row.density)
                 .real("cumulative", row.cumulative)
+                .real("exact_probability", row.exact_probability)
                 .done();
   }
   return list + "]";
+}
+
+std::string fit(const run_results& r) {
+  return json_object()
+      .real("chi_square", r.fit.chi_square)
+      .integer("degrees_of_freedom", r.fit.degrees_of_freedom)
+      .real("p_value", r.fit.p_value)
+      .integer("merged_classes", r.fit.merged_classes)
+      .integer("merged_into", r.fit.merged_into)
+      .done();
 }
 
 // As the results file writes reals: shortest, or nan, inf, -inf (a NaN's
@@ -74,6 +85,7 @@ std::string json_answer(const run_results& results, const exact_comparison& comp
              .raw("theory",
                   json_object().real("mean", c.exact.mean).real("stdev", c.exact.stdev).done())
              .raw("z", c.z ? json_real(*c.z) : "null")
+             .raw("fit", fit(results))
              .raw("chart", chart_url.empty() ? "null" : json_string(chart_url))
              .raw("report", json_string(report))
              .done() +
@@ -81,10 +93,10 @@ std::string json_answer(const run_results& results, const exact_comparison& comp
 }
 
 std::string csv_answer(const run_results& results) {
-  std::string csv = "centre,count,density,cumulative\n";
+  std::string csv = results::column_names(",") + "\n";
   for (const result_class& row : results.rows) {
     csv += csv_real(row.centre) + "," + std::to_string(row.count) + "," + csv_real(row.density) +
-           "," + csv_real(row.cumulative) + "\n";
+           "," + csv_real(row.cumulative) + "," + csv_real(row.exact_probability) + "\n";
   }
   return csv;
 }

@@ -252,7 +252,7 @@ run_outcome run_executor::run(const run_request& request, const run_origin& orig
   child.args = {outcome.id};
   child.cwd = options_.workdir;
   child.environment = child_environment_;
-  child.input = parameter_lines(request) + with_exact_mean_line(plot_template_, outcome.exact.mean);
+  child.input = parameter_lines(request) + run_template(plot_template_, request, outcome.exact.mean);
   child.time_limit = options_.time_limit;
   child.client_socket = origin.client_socket;
   child.stop_fd = stop_fd_;

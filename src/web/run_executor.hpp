@@ -2,7 +2,7 @@
 // Runs of the program for the service, with no knowledge of HTTP. Admission
 // (a slot by fair share between clients, web/run_slots.hpp), a fresh run id and
 // directory, the program started there on the parameter lines and the
-// plotting template (with the exact mean marked), the way it ended told
+// plotting template (with the exact density and mean drawn), the way it ended told
 // apart, its results file read, and the chart checked. A run with a chart
 // keeps its directory; when asked, its results file and report stay beside
 // the chart for a page's data links. A run without a chart leaves no

@@ -7,6 +7,7 @@
 
 #include "web/connection.hpp"
 #include "web/exact_comparison.hpp"
+#include "web/fit_sentences.hpp"
 #include "web/request_checks.hpp"
 #include "web/run_answers.hpp"
 #include "web/polygon_pictures.hpp"
@@ -22,11 +23,15 @@ submitted_fields fields_of(const httplib::Request& req) {
 }
 
 // The sentences under the report: the exact answer, and beside it the run
-// when its figures are known.
+// and its histogram when its figures are known.
 std::vector<std::string> exact_answer_of(const run_outcome& outcome) {
   if (!outcome.results) return {exact_sentence(outcome.exact)};
-  return comparison_sentences(*outcome.results,
-                              compare_with_exact(*outcome.results, outcome.exact));
+  std::vector<std::string> sentences =
+      comparison_sentences(*outcome.results, compare_with_exact(*outcome.results, outcome.exact));
+  for (std::string& sentence : fit_sentences(*outcome.results)) {
+    sentences.push_back(std::move(sentence));
+  }
+  return sentences;
 }
 
 // The answer to a finished run in JSON or CSV, which has its results.

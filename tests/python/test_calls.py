@@ -111,10 +111,13 @@ def test_the_result_as_plain_values_and_the_exact_figures():
     assert record["parameters"] == dict(sides=6, radius=2.0, trials=20_000, seed=3, classes=16)
     assert [c["count"] for c in record["classes"]] == run.counts.tolist()
     assert (record["average"], record["theory"]["mean"], record["z"]) == (run.mean, exact.mean, run.z)
+    assert [c["exact_probability"] for c in record["classes"]] == run.exact_probabilities.tolist()
+    assert record["fit"] == run.fit._asdict()
     with pytest.raises(ValueError):
         run.counts[0] = 1  # the arrays are the run's, read-only
     beyond = polygons.simulate(10_001, trials=1000)
-    assert beyond.exact_mean is None and beyond.z is None
+    assert beyond.exact_mean is None and beyond.z is None and beyond.exact_probabilities is None
+    assert beyond.to_dict()["fit"]["p_value"] is None and beyond.fit.degrees_of_freedom == 0
     assert "sides=6" in repr(run) and "Result" in polygons.simulate.__doc__
 
 

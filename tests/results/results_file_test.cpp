@@ -15,11 +15,13 @@ namespace {
 constexpr ReadLimits kLimits{.max_sides = 3, .max_classes = 2};
 
 const std::string kHead =
-    "polygons-results\t1\nsides\t3\nradius\t1\ntrials\t1000\nseed\t-7\nclasses\t2\nshow\t1\n"
+    "polygons-results\t2\nsides\t3\nradius\t1\ntrials\t1000\nseed\t-7\nclasses\t2\nshow\t1\n"
     "width\t2.598076211353316\nmin\t0\nmax\t5.196152422706632\naverage\t4.1\nstdev\t0.5\n"
-    "mode_x\t3.897114317029974\nmode_y\tnan\ncentre\tcount\tdensity\tcumulative\n";
+    "mode_x\t3.897114317029974\nmode_y\tnan\nchi_square\t0.75\ndegrees_of_freedom\t1\n"
+    "p_value\t0.38647623077123266\nmerged_classes\t0\nmerged_into\t0\n"
+    "centre\tcount\tdensity\tcumulative\texact_probability\n";
 const std::string kRows =
-    "1.299038105676658\t250\t0.1\t0.25\n3.897114317029974\t750\t0.3\t1\n";
+    "1.299038105676658\t250\t0.1\t0.25\t0.26\n3.897114317029974\t750\t0.3\t1\t0.74\n";
 
 TEST(ResultsFile, ReadsEveryFigureAndClassExactly) {
   RunResults r;
@@ -41,6 +43,10 @@ TEST(ResultsFile, ReadsEveryFigureAndClassExactly) {
   EXPECT_EQ(r.rows[1].count, 750);
   EXPECT_EQ(r.rows[1].density, 0.3);
   EXPECT_EQ(r.rows[1].cumulative, 1.0);
+  EXPECT_EQ(r.rows[1].exact_probability, 0.74);
+  EXPECT_EQ(r.fit.chi_square, 0.75);
+  EXPECT_EQ(r.fit.degrees_of_freedom, 1);
+  EXPECT_EQ(r.fit.p_value, 0.38647623077123266);
 }
 
 // The program's own writer and the service's parser, joined: every value
@@ -56,13 +62,15 @@ TEST(ResultsFile, ReadsBackWhatTheProgramWrites) {
   values.seed = -3;
   values.classes = 3;
   values.show = 1;
+  values.fit = {1e-310, 2, third, 3, 1};
   const std::vector<double> centre{0.1, 0.2, 0.30000000000000004};
   const std::vector<std::int64_t> count{100000, 23456, 0};
   const std::vector<double> result_z{third, 0.0, 2.0 / 3.0, third,
                                      -std::numeric_limits<double>::infinity(), 1.0};
   testing::scratch_dir dir("results-file");
   const std::string workdir = dir.path().string() + "/";
-  write_results_file(workdir, values, centre, count, result_z);
+  const std::vector<double> exact{third, 0.0, 2.0 / 3.0};
+  write_results_file(workdir, values, centre, count, result_z, exact);
 
   RunResults r;
   std::string error;
@@ -88,7 +96,19 @@ TEST(ResultsFile, ReadsBackWhatTheProgramWrites) {
     EXPECT_EQ(r.rows[k].count, count[k]) << k;
     EXPECT_EQ(r.rows[k].density, result_z[2 * k]) << k;
     EXPECT_EQ(r.rows[k].cumulative, result_z[2 * k + 1]) << k;
+    EXPECT_EQ(r.rows[k].exact_probability, exact[k]) << k;
   }
+  EXPECT_EQ(r.fit.chi_square, 1e-310);
+  EXPECT_EQ(r.fit.degrees_of_freedom, 2);
+  EXPECT_EQ(r.fit.p_value, third);
+  EXPECT_EQ(r.fit.merged_classes, 3);
+  EXPECT_EQ(r.fit.merged_into, 1);
+
+  // Without exact probabilities every class has NaN.
+  write_results_file(workdir, values, centre, count, result_z, {});
+  ASSERT_TRUE(parse_results(testing::read_file(dir.path() / kResultsName), limits, r, error))
+      << error;
+  EXPECT_TRUE(std::isnan(r.rows[2].exact_probability));
 }
 
 // Each case differs from a valid file in one way.
@@ -99,7 +119,9 @@ TEST(ResultsFile, RefusesAnythingButACompleteWellFormedFile) {
   const std::string valid = kHead + kRows;
   const std::pair<std::string, const char*> cases[] = {
       {"", "empty"},
-      {replaced(valid, "results\t1", "results\t2"), "another version"},
+      {replaced(valid, "results\t2", "results\t1"), "another version"},
+      {replaced(valid, "\t0.74\n", "\n"), "a class without its exact probability"},
+      {replaced(valid, "p_value\t", "p\t"), "another name of the test"},
       {valid.substr(0, valid.size() - 1), "last line without its newline"},
       {kHead + kRows.substr(0, kRows.find('\n') + 1), "a class missing"},
       {valid + "\n", "a line after the last class"},

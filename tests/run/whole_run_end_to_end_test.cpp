@@ -15,6 +15,7 @@
 
 #include "graph/data_file.hpp"
 #include "run/report.hpp"
+#include "sim/class_fit.hpp"
 #include "sim/histogram.hpp"
 #include "support/files.hpp"
 #include "support/program_runner.hpp"
@@ -152,7 +153,7 @@ TEST_F(WholeRun, RangeLineDependsOnlyOnSidesAndRadius) {
 struct ResultsFile {
   std::vector<std::string> names;
   std::vector<double> values;
-  std::vector<double> centre, density, cumulative;
+  std::vector<double> centre, density, cumulative, exact;
   std::vector<std::int64_t> count;
 
   double value(const std::string& name) const {
@@ -184,7 +185,7 @@ std::vector<std::string> tab_fields(const std::string& line) {
 
 ResultsFile parse_results(const std::string& text) {
   const std::vector<std::string> lines = report_lines(text);
-  const std::string kRowHeader = "centre\tcount\tdensity\tcumulative";
+  const std::string kRowHeader = "centre\tcount\tdensity\tcumulative\texact_probability";
   const auto header = std::find(lines.begin(), lines.end(), kRowHeader);
   EXPECT_NE(header, lines.end()) << text;
   ResultsFile file;
@@ -196,12 +197,13 @@ ResultsFile parse_results(const std::string& text) {
   }
   for (auto line = header + (header == lines.end() ? 0 : 1); line < lines.end(); ++line) {
     const std::vector<std::string> fields = tab_fields(*line);
-    EXPECT_EQ(fields.size(), 4u) << *line;
-    if (fields.size() != 4) continue;
+    EXPECT_EQ(fields.size(), 5u) << *line;
+    if (fields.size() != 5) continue;
     file.centre.push_back(number_of<double>(fields[0]));
     file.count.push_back(number_of<std::int64_t>(fields[1]));
     file.density.push_back(number_of<double>(fields[2]));
     file.cumulative.push_back(number_of<double>(fields[3]));
+    file.exact.push_back(number_of<double>(fields[4]));
   }
   return file;
 }
@@ -235,7 +237,9 @@ TEST_F(WholeRun, ResultsFileHoldsTheFiguresOfTheReport) {
   };
   const std::vector<std::string> names = {"polygons-results", "sides", "radius", "trials", "seed",
                                           "classes", "show", "width", "min", "max",
-                                          "average", "stdev", "mode_x", "mode_y"};
+                                          "average", "stdev", "mode_x", "mode_y",
+                                          "chi_square", "degrees_of_freedom", "p_value",
+                                          "merged_classes", "merged_into"};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     const fs::path tmp = c.args.empty() ? dir_ / "tmp" : dir_ / "tmp" / c.args[0];
@@ -250,7 +254,7 @@ TEST_F(WholeRun, ResultsFileHoldsTheFiguresOfTheReport) {
     const ResultsFile file = parse_results(read_file(tmp / "results.tsv"));
     EXPECT_EQ(file.names, names);
     ASSERT_EQ(file.values.size(), names.size());
-    EXPECT_EQ(file.values.front(), 1.0) << "the version of the layout";
+    EXPECT_EQ(file.values.front(), 2.0) << "the version of the layout";
     EXPECT_EQ(std::vector<double>(file.values.begin() + 1, file.values.begin() + 7), c.parameters);
     EXPECT_NE(report.find(report_lines_from(file)), std::string::npos)
         << report << "\nnot found:\n" << report_lines_from(file);
@@ -263,6 +267,15 @@ TEST_F(WholeRun, ResultsFileHoldsTheFiguresOfTheReport) {
       EXPECT_EQ(file.density[k], static_cast<double>(file.count[k]) / (file.value("trials") * width))
           << "class " << k + 1;
     }
+    // The exact probabilities are those of the run's classes, and the test
+    // that of its counts.
+    const sim::ClassFit fit = sim::fit_run_classes(static_cast<std::int32_t>(c.parameters[0]),
+                                                   c.parameters[1], file.count);
+    EXPECT_EQ(file.exact, fit.probability);
+    EXPECT_EQ(file.value("chi_square"), fit.test.chi_square);
+    EXPECT_EQ(file.value("p_value"), fit.test.p_value);
+    EXPECT_EQ(file.value("degrees_of_freedom"), fit.test.degrees_of_freedom);
+    EXPECT_GT(fit.test.degrees_of_freedom, 0);
   }
 }
 

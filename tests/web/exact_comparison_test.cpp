@@ -1,4 +1,5 @@
 #include "web/exact_comparison.hpp"
+#include "web/fit_sentences.hpp"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,57 @@ TEST(ExactComparison, SaysSoWhenEveryTrialGivesTheSamePerimeter) {
                 "itself: chance plays no part here."}));
   run.stdev = std::nan("");
   EXPECT_FALSE(compare_with_exact(run, {0.0, 0.0}).z.has_value());
+}
+
+// The test of the histogram, graded by its p-value, or why there is none.
+TEST(FitSentences, GradeThePValueOrSayWhyThereIsNoTest) {
+  const std::string meaning =
+      "The p-value is the chance that a run whose trials truly follow the exact distribution "
+      "gives a chi-square at least this large. Such runs give every p between 0 and 1 equally "
+      "often, so one p of 0.03 is no cause for alarm; a very small p (below 0.001), above all "
+      "one that stays small with other seeds, means that the histogram is not what the exact "
+      "distribution predicts: a faulty random generator, a misplaced class edge or a biased "
+      "computation would show that way.";
+  const std::string none = "No test of the histogram against the exact distribution is possible: ";
+  struct fit_case {
+    sim::GoodnessOfFit fit;
+    std::int32_t sides, classes;
+    double probability;  // of every class
+    std::vector<std::string> sentences;
+  };
+  const double nan = std::nan("");
+  const fit_case cases[] = {
+      {{18.23, 20, 0.5724, 0, 0}, 3, 21, 0.05,
+       {"The histogram is consistent with the exact distribution: chi-square 18.2 on 20 degrees "
+        "of freedom, p = 0.57.", meaning}},
+      {{6.1, 1, 0.0138, 37, 6}, 3, 40, 0.025,
+       {"The histogram departs somewhat from the exact distribution: chi-square 6.1 on 1 degree "
+        "of freedom, p = 0.014. Chance alone does this in fewer than 1 run in 20; another seed "
+        "will tell whether it happens again.", meaning,
+        "Classes expecting fewer than 5 trials were merged with their neighbours for the test: "
+        "37 classes into 6."}},
+      {{95.0, 10, 5.3e-16, 0, 0}, 3, 11, 0.09,
+       {"The histogram does not match the exact distribution: chi-square 95.0 on 10 degrees of "
+        "freedom, p = 5.3e-16. Chance alone does this in fewer than 1 run in 1000, so something "
+        "other than chance is likely at work.", meaning}},
+      {{nan, 0, nan, 0, 0}, 3, 1, 1.0, {none + "the histogram has a single class."}},
+      {{nan, 0, nan, 0, 0}, 10001, 5, nan,
+       {none + "the exact distribution is computed for 1 to 10000 sides."}},
+      {{nan, 0, nan, 5, 1}, 1, 5, 0.2,
+       {none + "with one corner every perimeter is 0, so every trial falls in the first class."}},
+      {{nan, 0, nan, 20, 1}, 1000, 20, 0.05,
+       {none + "the exact distribution expects all the trials in one class, or in one group of "
+               "classes once those expecting fewer than 5 trials are merged."}},
+  };
+  for (const fit_case& c : cases) {
+    run_results run = run_of(5.0, 1.0, 10000);
+    run.fit = c.fit;
+    run.sides = c.sides;
+    run.classes = c.classes;
+    run.rows.assign(static_cast<std::size_t>(c.classes), {});
+    for (result_class& row : run.rows) row.exact_probability = c.probability;
+    EXPECT_EQ(fit_sentences(run), c.sentences) << c.sides << " sides, " << c.classes;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 namespace polygons::web {
 namespace {
@@ -39,6 +40,38 @@ TEST(ExactMeanLine, GoesBeforeThePlottingDirectiveTheProgramFinds) {
   EXPECT_NE(with_exact_mean_line("plot 'd'\n", 0.0).find("graph 1 left offset 0.5, -1.2"),
             std::string::npos)
       << "a mean of 0 is at the left edge: its label goes right of it";
+}
+
+// The points go in a data block before the directive, the line at the end of
+// the command the program builds from the directive and the lines that
+// continue it; without a place for it, nothing is added.
+TEST(ExactDensityLine, JoinsTheEndOfThePlottingCommand) {
+  const std::string block = "$exact_density << EOD\n0.5 0.25\n1.5 0.75\nEOD\n";
+  const std::string line =
+      ", \\\n     $exact_density using 1:2 with lines lw 2 lc rgb \"#1b7f3b\" title \"exact density\"";
+  struct density_case {
+    std::string text;
+    std::string expected;  // empty: left as it is
+    const char* why;
+  };
+  const density_case cases[] = {
+      {"set x\nplot \"d\" \\\n  using 1:2 lc rgb \"#4a7ab8\"\nset y\n",
+       "set x\n" + block + "plot \"d\" \\\n  using 1:2 lc rgb \"#4a7ab8\"" + line + "\nset y\n",
+       "a quoted '#' is no comment"},
+      {"plot \"d\" \\\n  using 1:2, \\  \n  \"\" using 1:3", block + "plot \"d\" \\\n  using 1:2, \\  \n  \"\" using 1:3" + line,
+       "continued lines, a blank after the backslash, no newline at the end"},
+      {"plot \"d\"\nusing 1:2 # boxes\n", "", "the command ends in a comment"},
+      {"plot \"d\"\n", "", "nothing after the directive"},
+      {"set x\n", "", "no directive"},
+  };
+  const std::vector<double> centre = {0.5, std::nan(""), 1.5};
+  const std::vector<double> density = {0.25, 0.5, 0.75};
+  for (const density_case& c : cases) {
+    const std::string expected = c.expected.empty() ? c.text : c.expected;
+    EXPECT_EQ(with_exact_density_line(c.text, centre, density), expected) << c.why;
+  }
+  EXPECT_EQ(with_exact_density_line("plot 'd'\nusing 1\n", {}, {}), "plot 'd'\nusing 1\n")
+      << "no points";
 }
 
 }  // namespace

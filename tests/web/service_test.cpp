@@ -740,11 +740,13 @@ TEST_F(Service, ReportsAProgramThatFailsWithoutShowingItsMessages) {
 // A stand-in that finishes with the results of sides 3 and radius 1 (or
 // `results` written as given), and a chart.
 std::string results_program(const std::string& results =
-                                "polygons-results\\t1\\nsides\\t3\\nradius\\t1\\ntrials\\t1000\\n"
+                                "polygons-results\\t2\\nsides\\t3\\nradius\\t1\\ntrials\\t1000\\n"
                                 "seed\\t1\\nclasses\\t2\\nshow\\t0\\nwidth\\t2.5\\nmin\\t0\\n"
                                 "max\\t5\\naverage\\t4.1\\nstdev\\t0.5\\nmode_x\\t3.75\\n"
-                                "mode_y\\t0.3\\ncentre\\tcount\\tdensity\\tcumulative\\n"
-                                "1.25\\t250\\t0.1\\t0.25\\n3.75\\t750\\t0.3\\t1\\n") {
+                                "mode_y\\t0.3\\nchi_square\\t0.75\\ndegrees_of_freedom\\t1\\n"
+                                "p_value\\t0.39\\nmerged_classes\\t0\\nmerged_into\\t0\\n"
+                                "centre\\tcount\\tdensity\\tcumulative\\texact_probability\\n"
+                                "1.25\\t250\\t0.1\\t0.25\\t0.26\\n3.75\\t750\\t0.3\\t1\\t0.74\\n") {
   return "cat >/dev/null; printf '" + results + "' > tmp/$1/results.tsv\n"
          "printf '\\211PNG\\r\\n\\032\\n' > tmp/$1/gnu.png; echo '\"report\"'\n";
 }
@@ -761,7 +763,10 @@ TEST_F(Service, AnswersTheRunsFiguresAsJsonOrCsvOnlyFromItsResults) {
        {std::string("{\"parameters\":{\"sides\":3,\"radius\":1,\"trials\":1000,\"seed\":1,"
                     "\"classes\":2,\"show\":0},\"trials\":1000,\"average\":4.1,\"stdev\":0.5,"),
         std::string("\"mode\":{\"x\":3.75,\"y\":0.3},\"range\":{\"min\":0,\"max\":5},"),
-        std::string("{\"centre\":3.75,\"count\":750,\"density\":0.3,\"cumulative\":1}]"),
+        std::string("{\"centre\":3.75,\"count\":750,\"density\":0.3,\"cumulative\":1,"
+                    "\"exact_probability\":0.74}]"),
+        std::string("\"fit\":{\"chi_square\":0.75,\"degrees_of_freedom\":1,\"p_value\":0.39,"
+                    "\"merged_classes\":0,\"merged_into\":0}"),
         std::string("\"chart\":\"/runs/"),
         std::string(",\"report\":\"\\\"report\\\"\\u000a\"}\n")}) {
     EXPECT_NE(json->body.find(part), std::string::npos) << part << "\n" << json->body;
@@ -775,7 +780,9 @@ TEST_F(Service, AnswersTheRunsFiguresAsJsonOrCsvOnlyFromItsResults) {
   ASSERT_TRUE(csv);
   EXPECT_EQ(csv->status, 200);
   EXPECT_EQ(csv->get_header_value("Content-Type"), "text/csv; charset=utf-8");
-  EXPECT_EQ(csv->body, "centre,count,density,cumulative\n1.25,250,0.1,0.25\n3.75,750,0.3,1\n");
+  EXPECT_EQ(csv->body,
+            "centre,count,density,cumulative,exact_probability\n1.25,250,0.1,0.25,0.26\n"
+            "3.75,750,0.3,1,0.74\n");
   auto text = client->Get(query + "&format=text");
   ASSERT_TRUE(text);
   EXPECT_EQ(text->body.rfind("\"report\"\nchart: /runs/", 0), 0u) << text->body;
@@ -824,8 +831,8 @@ TEST_F(Service, AnswersTheRunsFiguresAsJsonOrCsvOnlyFromItsResults) {
   }
 
   // Missing or malformed: a failed run for JSON and CSV.
-  for (const std::string& results : {std::string(), std::string("polygons-results\\t1\\n"),
-                                     std::string("polygons-results\\t1\\nsides\\t4\\n")}) {
+  for (const std::string& results : {std::string(), std::string("polygons-results\\t2\\n"),
+                                     std::string("polygons-results\\t2\\nsides\\t4\\n")}) {
     served_service broken(options_with(script(results_program(results))));
     for (const char* format : {"json", "csv"}) {
       auto res = broken.client()->Get(query + "&format=" + format);
