@@ -27,7 +27,7 @@ parent=$(dirname "$sweep")
 # between the version line and the class header.
 named_values() {
   awk -F '\t' -v file="$1" '
-    NR == 1 { if ($0 != "polygons-results\t1") { print file ": not a results file of layout 1" > "/dev/stderr"; exit 2 } next }
+    NR == 1 { if ($0 != "polygons-results\t2") { print file ": not a results file of layout 2" > "/dev/stderr"; exit 2 } next }
     $1 == "centre" { done = 1; exit }
     { print }
     END { if (!done && NR > 0) { print file ": no class header" > "/dev/stderr"; exit 2 } }' "$1"

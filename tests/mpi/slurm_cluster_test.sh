@@ -274,9 +274,10 @@ join_job=$(sed -n 's/.*joined by job \([0-9]*\) .*/\1/p' <<<"$sweep_out")
 job_ended() { [ -z "$(squeue -h -j "$1" 2>/dev/null)" ]; }
 [ -n "$join_job" ] && wait_for $((timeout * 10)) job_ended "$join_job"
 expected_join() {
-  printf 'run\tsides\tradius\ttrials\tseed\tclasses\tshow\twidth\tmin\tmax\taverage\tstdev\tmode_x\tmode_y\n'
+  printf 'run\tsides\tradius\ttrials\tseed\tclasses\tshow\twidth\tmin\tmax\taverage\tstdev\tmode_x\tmode_y'
+  printf '\tchi_square\tdegrees_of_freedom\tp_value\tmerged_classes\tmerged_into\n'
   for sides in 3 4 5; do
-    printf 'sides%s\t%s\n' "$sides" "$(sed -n '2,14p' "$home/reference$sides/tmp/results.tsv" | cut -f 2 | paste -sd '\t')"
+    printf 'sides%s\t%s\n' "$sides" "$(sed -n '2,19p' "$home/reference$sides/tmp/results.tsv" | cut -f 2 | paste -sd '\t')"
   done
 }
 check "a sweep of 3 array tasks, joined into one table" diff <(expected_join) "$home/tmp/sweep1/joined.tsv"
