@@ -2,6 +2,7 @@
 
 #include <boost/math/distributions/chi_squared.hpp>
 #include <cmath>
+#include <new>
 #include <stdexcept>
 
 #include "sim/exact_distribution.hpp"
@@ -129,9 +130,13 @@ GoodnessOfFit chi_square_fit(std::span<const std::int64_t> count,
 
 ClassFit fit_run_classes(std::int32_t sides, double radius, std::span<const std::int64_t> count) {
   ClassFit fit;
-  fit.probability =
-      run_class_probabilities(sides, radius, static_cast<std::int32_t>(count.size()));
-  fit.test = chi_square_fit(count, fit.probability);
+  try {
+    fit.probability =
+        run_class_probabilities(sides, radius, static_cast<std::int32_t>(count.size()));
+    fit.test = chi_square_fit(count, fit.probability);
+  } catch (const std::bad_alloc&) {
+    return ClassFit();  // a run of more classes than memory for their edges
+  }
   return fit;
 }
 

@@ -67,7 +67,8 @@ struct ClassFit {
 
 // The exact probabilities of the classes of a run of `sides` points on a
 // circle of `radius` (run_class_probabilities, one class per count) and the
-// test of `count` against them.
+// test of `count` against them; none, and no test, when the memory for them
+// is not there.
 ClassFit fit_run_classes(std::int32_t sides, double radius, std::span<const std::int64_t> count);
 
 }  // namespace polygons::sim
