@@ -446,8 +446,8 @@ Figures: mean and sd (sample standard deviation) of the perimeters, mode =
 (x, y), the centre and density of the modal class; exact_mean and exact_sd
 (None beyond 10000 sides); standard_error = sd / sqrt(trials); z, how many
 standard errors mean lies from exact_mean (None when undefined);
-exact_probabilities, the exact probability of each class (None beyond
-10000 sides); fit, Pearson's chi-square test of the counts against them as
+exact_probabilities, the exact probability of each class (None where it
+is not known exactly); fit, Pearson's chi-square test of the counts against them as
 Fit(chi_square, degrees_of_freedom, p_value, merged_classes, merged_into),
 classes expecting fewer than 5 trials merged with their neighbours
 (degrees_of_freedom 0 and NaN figures when no test is possible).)")

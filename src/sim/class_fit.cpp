@@ -1,6 +1,7 @@
 #include "sim/class_fit.hpp"
 
 #include <boost/math/distributions/chi_squared.hpp>
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <stdexcept>
@@ -11,6 +12,10 @@
 
 namespace polygons::sim {
 namespace {
+
+// Probabilities computed as differences of a distribution function may fall
+// below 0 by rounding; beyond that they are wrong.
+constexpr double kRoundingBelowZero = 1e-12;
 
 // The class edges of a run in perimeters of the circle of radius |radius|:
 // the inner edges k w, and outer edges far enough out that the first and the
@@ -38,7 +43,7 @@ std::vector<Group> merged_groups(std::span<const std::int64_t> count,
   std::vector<Group> groups;
   Group open;
   for (std::size_t k = 0; k < count.size(); ++k) {
-    open.expected += trials * probability[k];
+    open.expected += trials * std::max(probability[k], 0.0);
     open.observed += count[k];
     ++open.classes;
     if (open.expected >= kMinExpectedCount) {
@@ -61,7 +66,7 @@ std::vector<Group> merged_groups(std::span<const std::int64_t> count,
 bool usable(std::span<const std::int64_t> count, std::span<const double> probability) {
   if (count.size() != probability.size()) return false;
   for (const double p : probability) {
-    if (!std::isfinite(p) || p < 0.0) return false;
+    if (!std::isfinite(p) || p < -kRoundingBelowZero) return false;
   }
   return true;
 }
@@ -76,19 +81,24 @@ double class_range_max(std::int32_t sides, double radius) {
 
 std::vector<double> run_class_probabilities(std::int32_t sides, double radius,
                                             std::int32_t classes) {
-  if (sides < 1 || sides > kMaxExactSides || classes < 1 || radius == 0.0 ||
-      !std::isfinite(radius)) {
+  if (sides < 1 || sides > kMaxExactSides || !has_exact_distribution(sides) || classes < 1 ||
+      radius == 0.0 || !std::isfinite(radius)) {
     return {};
   }
   const double size = std::fabs(radius);
   const double range_max = class_range_max(sides, size);
   if (!(range_max > 0.0) || !std::isfinite(range_max)) return {};
   const std::vector<double> edges = class_edges(range_max, classes);
+  std::vector<double> probability;
   try {
-    return exact_class_probabilities(sides, size, edges);
+    probability = exact_class_probabilities(sides, size, edges);
   } catch (const std::invalid_argument&) {
     return {};
   }
+  for (double& p : probability) {
+    if (p < 0.0 && p >= -kRoundingBelowZero) p = 0.0;
+  }
+  return probability;
 }
 
 ClassDensities exact_class_densities(std::int32_t sides, double radius, std::int32_t classes) {

@@ -21,7 +21,9 @@ double class_range_max(std::int32_t sides, double radius);
 // holds [(k - 1) w, k w), the first also what lies below it, the last also
 // what lies above it. A negative radius makes the perimeter and the width
 // negative and leaves each perimeter in the class of its absolute value.
-// Empty beyond kMaxExactSides, for a radius that is 0 or not finite, and for
+// A probability below 0 by rounding (1e-12 at most) is given as 0.
+// Empty for sides whose distribution is not known exactly
+// (has_exact_distribution), for a radius that is 0 or not finite, and for
 // fewer than one class.
 std::vector<double> run_class_probabilities(std::int32_t sides, double radius,
                                             std::int32_t classes);
@@ -54,7 +56,8 @@ struct GoodnessOfFit {
 // classes are merged until the group expects at least kMinExpectedCount
 // trials; a last group that expects fewer joins the one before it. No test
 // is possible (degrees_of_freedom 0, chi_square and p_value NaN) when the
-// sizes differ, a probability is not finite or negative, or fewer than two
+// sizes differ, a probability is not finite or negative beyond rounding
+// (1e-12; a rounding below 0 counts as 0), or fewer than two
 // groups remain (a single class, or all the expected trials in one group).
 GoodnessOfFit chi_square_fit(std::span<const std::int64_t> count,
                              std::span<const double> probability);

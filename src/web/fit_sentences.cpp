@@ -49,9 +49,13 @@ std::string merged_sentence(const sim::GoodnessOfFit& fit) {
 std::string untested_sentence(const run_results& results) {
   const std::string none = "No test of the histogram against the exact distribution is possible: ";
   if (results.classes == 1) return none + "the histogram has a single class.";
-  if (results.rows.empty() || std::isnan(results.rows.front().exact_probability)) {
-    return none + "the exact distribution is computed for 1 to " +
+  if (results.sides > sim::kMaxExactSides) {
+    return none + "the exact distribution is computed for at most " +
            std::to_string(sim::kMaxExactSides) + " sides.";
+  }
+  if (results.rows.empty() || std::isnan(results.rows.front().exact_probability)) {
+    return none + "the exact distribution of the perimeter of " + std::to_string(results.sides) +
+           " sides is not available.";
   }
   if (results.sides == 1) {
     return none + "with one corner every perimeter is 0, so every trial falls in the first class.";

@@ -232,7 +232,7 @@ TEST_F(WholeRun, ResultsFileHoldsTheFiguresOfTheReport) {
   };
   const Case cases[] = {
       {"3\n1\n1000 1\n11\n1\n", {}, {3, 1, 1000, 1, 11, 1}, "the worked run"},
-      {"4\n-2.5\n30000 0\n0\n1\n", {"sub"}, {4, -2.5, 30000, 0, 16, 1},
+      {"2\n-2.5\n30000 0\n0\n1\n", {"sub"}, {2, -2.5, 30000, 0, 16, 1},
        "negative radius, a seed from the clock, default classes, a subdirectory"},
   };
   const std::vector<std::string> names = {"polygons-results", "sides", "radius", "trials", "seed",

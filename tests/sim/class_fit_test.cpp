@@ -41,6 +41,7 @@ TEST(ChiSquareFit, MergesSparseClassesAndTellsWhenNoTestIsPossible) {
       {{500, 500}, {}, nan, 0, nan, 0, 0, "no probabilities"},
       {{500, 500}, {0.5, nan}, nan, 0, nan, 0, 0, "a probability that is not a number"},
       {{500, 500}, {1.5, -0.5}, nan, 0, nan, 0, 0, "a negative probability"},
+      {{0, 50, 50}, {-2.2e-16, 0.5, 0.5}, 0.0, 1, 1.0, 2, 1, "a rounding below 0 counts as 0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
