@@ -16,8 +16,9 @@ namespace polygons::sim {
 // 2 radius S with S the sum of the sides on the unit circle halved, in
 // [0, sides sin(pi / sides)]: a negative radius gives P(S >= x / (2 radius)),
 // a radius of 0 (and 1 side, whose perimeter is 0) a point mass at 0.
-// Accepts sides 1 .. kMaxExactSides and any finite radius; throws
-// std::invalid_argument otherwise, or for a nan x.
+// Accepts any finite radius and the sides has_exact_distribution names (with
+// a point mass, any sides 1 .. kMaxExactSides); throws std::invalid_argument
+// otherwise, or for a nan x.
 double exact_perimeter_cdf(std::int32_t sides, double radius, double x);
 
 // The exact probability of each class [edges[i], edges[i + 1]) for
@@ -28,11 +29,9 @@ double exact_perimeter_cdf(std::int32_t sides, double radius, double x);
 std::vector<double> exact_class_probabilities(std::int32_t sides, double radius,
                                               std::span<const double> edges);
 
-// Whether the two functions above are exact (within 1e-9, checked against
-// independent computations) for `sides` sides: 1 to 3 and 30 to
-// kMaxExactSides. Between 4 and 29 they give, for now, a stand-in drawn
-// from a million polygons, within some 1e-3: a goodness-of-fit test against
-// it would reject good runs of more than some 1e5 trials.
+// Whether the two functions above know the distribution of `sides` sides
+// (within 1e-9, checked against independent computations): 1 to 3 and 30
+// to kMaxExactSides. Between 4 and 29 they have, for now, none.
 bool has_exact_distribution(std::int32_t sides);
 
 }  // namespace polygons::sim
