@@ -101,7 +101,9 @@ double covariance_of_h(const GapSeries& s) {
   return sum;
 }
 
-void check_arguments(std::int32_t sides, double radius) {
+}  // namespace
+
+void check_exact_arguments(std::int32_t sides, double radius) {
   if (sides < 1 || sides > kMaxExactSides) {
     throw std::invalid_argument("the number of sides must be between 1 and " +
                                 std::to_string(kMaxExactSides) + ", not " +
@@ -110,10 +112,8 @@ void check_arguments(std::int32_t sides, double radius) {
   if (!std::isfinite(radius)) throw std::invalid_argument("the radius must be a finite number");
 }
 
-}  // namespace
-
 PerimeterMoments exact_perimeter_moments(std::int32_t sides, double radius) {
-  check_arguments(sides, radius);
+  check_exact_arguments(sides, radius);
   if (sides == 1) return {};
   const GapSeries s = gap_series(sides);
   const double mean_h = mean_of_h(s);

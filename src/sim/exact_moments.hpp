@@ -33,4 +33,8 @@ AverageAgainstExact weigh_average(double average, double stdev, std::int64_t tri
 // The largest number of sides exact_perimeter_moments accepts.
 inline constexpr std::int32_t kMaxExactSides = 10000;
 
+// Throws std::invalid_argument for sides outside 1 .. kMaxExactSides or a
+// radius that is not finite: the arguments every exact figure refuses.
+void check_exact_arguments(std::int32_t sides, double radius);
+
 }  // namespace polygons::sim

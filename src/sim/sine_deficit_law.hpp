@@ -31,8 +31,9 @@ double deficit_cdf(const DeficitSeries& series, double w);
 // The same for each w[i], into cdf[i] (of the same size): several at a time.
 void deficit_cdfs(const DeficitSeries& series, std::span<const double> w, std::span<double> cdf);
 
-// The series for n sides (n >= 4); takes some milliseconds to a few tenths
-// of a second, the more the fewer the sides.
+// The series for n sides (n >= 4); the fewer the sides, the longer it takes:
+// measured on one core, some 1.4 s at 30 sides, 0.5 s at 40, 0.1 s at 100
+// and about 10 ms from 1000 on.
 DeficitSeries deficit_series(std::int32_t sides);
 
 }  // namespace polygons::sim

@@ -83,6 +83,11 @@ std::string chart_description(const run_results& results, const sim::PerimeterMo
   if (std::isfinite(exact.mean)) {
     text += " and the exact mean, a dashed line, " + significant(exact.mean, 6);
   }
+  // The chart draws the exact density only where the class probabilities are known.
+  const bool density_drawn = std::any_of(results.rows.begin(), results.rows.end(), [](const auto& row) {
+    return std::isfinite(row.exact_probability);
+  });
+  if (density_drawn) text += ". A line over the bars draws the exact density of each class";
   return text + ".";
 }
 

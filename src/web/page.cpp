@@ -163,7 +163,8 @@ std::string run_link_of(const form_values& form) {
   add(kTrialsField, form.trials);
   add(kSeedField, form.seed);
   add(kClassesField, form.classes);
-  if (form.show == "1") add(kShowField, form.show);
+  // As the run read it: " 1", "+1" and "01" list the histogram too.
+  if (parse_whole_number(form.show) == 1) add(kShowField, "1");
   return link;
 }
 
@@ -228,8 +229,7 @@ std::string render_page(const page_content& content) {
             "\" alt=\"" +
             html_escape(content.chart_alt.empty()
                             ? "Histogram of the perimeter: density and cumulative fraction by "
-                              "class, the exact density as a line over it and the exact mean as a "
-                              "dashed line"
+                              "class, with the exact mean as a dashed line"
                             : content.chart_alt) +
             "\"></p>\n";
   } else if (!content.chart_missing.empty()) {

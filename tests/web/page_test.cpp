@@ -104,25 +104,27 @@ TEST(Page, ShowsSubmittedTextAndReportEscaped) {
 }
 
 // The link is the address the form's own GET sends; a seed of 0 takes a new
-// one from the clock, so its link must not claim to repeat the run.
+// one from the clock, so its link must not claim to repeat the run. The
+// histogram's listing is in the link whenever the run listed it.
 TEST(Page, LinksARunAndSaysWhenItCannotBeRepeated) {
   struct link_case {
     const char* seed;
     bool repeatable;
+    const char* show;
   };
-  for (const link_case c : {link_case{"7", true}, link_case{"-3", true}, link_case{"0", false},
-                            link_case{" 000", false}}) {
+  for (const link_case c : {link_case{"7", true, "1"}, link_case{"-3", true, " +01"},
+                            link_case{"0", false, "1"}, link_case{" 000", false, "0"}}) {
     SCOPED_TRACE(c.seed);
     page_content page;
     page.form = form_values_from({{"sides", "7"}, {"radius", "0.5"}, {"trials", "1e+06"},
-                                  {"seed", c.seed}, {"classes", "0"}, {"show", "1"}});
+                                  {"seed", c.seed}, {"classes", "0"}, {"show", c.show}});
     page.run_link = true;
     page.data_url = "/runs/0123/data";
     page.kept_for = "600 seconds";
     page.polygons = "<figure>";
     const std::string link = "/run?sides=7&amp;radius=0.5&amp;trials=1e%2B06&amp;seed=" +
                              std::string(c.seed[0] == ' ' ? "%20000" : c.seed) +
-                             "&amp;classes=0&amp;show=1";
+                             "&amp;classes=0" + (c.show[0] == '0' ? "" : "&amp;show=1");
     const std::string html = render_page(page);
     EXPECT_TRUE(contains(html, "<a href=\"" + link + "\">"));
     EXPECT_EQ(contains(html, "Link to this run"), c.repeatable);
