@@ -223,6 +223,7 @@ std::string program_incomplete() {
 
 class Service : public ::testing::Test {
  protected:
+  std::string estimate_misses();
   service_options options_with(const fs::path& program) {
     service_options options;
     options.program = program;
@@ -1059,17 +1060,15 @@ TEST_F(Service, FormRunShowsTheReportAndTheChart) {
   EXPECT_EQ(chart->status, 200);
 }
 
-// Whole runs beside their estimate once the service has measured its costs,
-// from few trials of many classes to the largest runs the time limit takes:
-// within a wide margin here (bench/web_cost_bench.cpp prints the ratios).
-TEST_F(Service, EstimatesWholeRunsWithinAWideMarginOnceCalibrated) {
-  SKIP_UNLESS_PROGRAM_COMPLETE();
+// The first run whose time is not within a factor of 8 of its estimate,
+// once freshly calibrated, in words; empty when every one is.
+std::string Service::estimate_misses() {
   service_options options = options_with(POLYGONS_BINARY);
   options.time_limit = 60s;  // no run is stopped, however busy the machine
   options.log_runs = false;
   run_executor executor(options, test_template());
   std::string error;
-  ASSERT_TRUE(executor.calibrate(error)) << error;
+  if (!executor.calibrate(error)) return "calibration failed: " + error;
   const run_costs costs = executor.costs();
   // The largest runs of a server whose time limit is 6 s.
   auto largest = [&](int sides, int classes) {
@@ -1083,15 +1082,32 @@ TEST_F(Service, EstimatesWholeRunsWithinAWideMarginOnceCalibrated) {
   };
   for (const run_request& shape : shapes) {
     run_outcome outcome = executor.run(shape, {}, results_need::required);
-    ASSERT_EQ(outcome.result, run_outcome::state::finished) << api_query(shape);
+    if (outcome.result != run_outcome::state::finished) return api_query(shape) + " did not finish";
     const double ratio = outcome.seconds / estimated_seconds(shape, costs);
-    // Wide: other tests may share the cores with the calibration or the run.
-    EXPECT_TRUE(ratio > 1.0 / 8 && ratio < 8)
-        << api_query(shape) << ": " << outcome.seconds << " s, estimated "
-        << estimated_seconds(shape, costs) << " s (" << costs_text(costs) << ")";
+    if (!(ratio > 1.0 / 8 && ratio < 8)) {
+      return api_query(shape) + ": " + std::to_string(outcome.seconds) + " s, estimated " +
+             std::to_string(estimated_seconds(shape, costs)) + " s (" + costs_text(costs) + ")";
+    }
   }
+  return "";
 }
 
+// Whole runs beside their estimate once the service has measured its costs,
+// from few trials of many classes to the largest runs the time limit takes:
+// within a wide margin here (bench/web_cost_bench.cpp prints the ratios).
+// Other tests share the cores, and a burst of theirs during the calibration
+// or a run skews one comparison: the whole measure is taken again, up to
+// three times, before a wrong estimate is called one. A wrong formula or
+// rate misses every time.
+TEST_F(Service, EstimatesWholeRunsWithinAWideMarginOnceCalibrated) {
+  SKIP_UNLESS_PROGRAM_COMPLETE();
+  std::string misses;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    misses = estimate_misses();
+    if (misses.empty()) break;
+  }
+  EXPECT_EQ(misses, "");
+}
 TEST_F(Service, ConcurrentRunsEachGetTheirOwnReport) {
   SKIP_UNLESS_PROGRAM_COMPLETE();
   service_options options = options_with(POLYGONS_BINARY);
