@@ -237,6 +237,16 @@ start_clock
 mkdir -p "$root"
 tar -C "$root" --numeric-owner -xzf "$bare"
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+# The network's own certificate authorities go in too, as its DNS does: a
+# machine on this network trusts them (an intercepting proxy's, say), or
+# nothing fetched over TLS (axe-core from the npm registry) could be
+# verified. The room's ca-certificates takes them in when it is installed,
+# or below when the bare root already has it.
+local_cas=(/usr/local/share/ca-certificates/*.crt)
+if [ -e "${local_cas[0]}" ]; then
+  mkdir -p "$root/usr/local/share/ca-certificates"
+  cp -L "${local_cas[@]}" "$root/usr/local/share/ca-certificates/"
+fi
 [ -s "$root/etc/hosts" ] || printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
 cat >"$root/etc/apt/sources.list" <<EOF
 deb $mirror $suite main
@@ -255,6 +265,9 @@ mount_in_root /dev/shm -t tmpfs -o mode=1777,nosuid,nodev shm
 if [ "$archive" != none ] && [ -d "$archive" ]; then
   # Saves downloading the same packages again; apt still decides what to install.
   mount_in_root /var/cache/apt/archives --bind "$archive"
+fi
+if [ -e "${local_cas[0]}" ] && [ -x "$root/usr/sbin/update-ca-certificates" ]; then
+  chroot "$root" /usr/sbin/update-ca-certificates >/dev/null
 fi
 stop_clock "clean room unpacked and mounted"
 
