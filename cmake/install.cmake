@@ -21,6 +21,8 @@ install(FILES deploy/nginx.conf.in DESTINATION ${POLYGONS_DATA_DIR})
 
 # The manual page: help2man writes it from the built program's --help and
 # --version, with the parts --help does not carry from doc/polygons.h2m.in.
+# help2man starts the program through the shell, unquoted: it is named from
+# its own directory, so that a build path with a blank works.
 find_program(POLYGONS_HELP2MAN help2man)
 if(NOT POLYGONS_HELP2MAN)
   message(FATAL_ERROR "help2man not found: it writes the manual page (scripts/setup.sh installs it)")
@@ -29,7 +31,8 @@ configure_file(doc/polygons.h2m.in ${PROJECT_BINARY_DIR}/doc/polygons.h2m @ONLY)
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/doc/polygons.1
   COMMAND ${POLYGONS_HELP2MAN} --no-info --section=1
           --include=${PROJECT_BINARY_DIR}/doc/polygons.h2m
-          --output=${PROJECT_BINARY_DIR}/doc/polygons.1 $<TARGET_FILE:polygons>
+          --output=${PROJECT_BINARY_DIR}/doc/polygons.1 ./$<TARGET_FILE_NAME:polygons>
+  WORKING_DIRECTORY $<TARGET_FILE_DIR:polygons>
   DEPENDS polygons ${PROJECT_BINARY_DIR}/doc/polygons.h2m
   COMMENT "Writing the manual page of polygons"
   VERBATIM)
