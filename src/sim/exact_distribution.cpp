@@ -10,39 +10,24 @@
 #include <stdexcept>
 #include <string>
 
+#include "sim/few_sides_law.hpp"
 #include "sim/sine_deficit_law.hpp"
 #include "sim/three_sides_law.hpp"
 
 // The perimeter is 2 R S with S = sin(pi D_1) + ... + sin(pi D_n), the D_i
 // the arcs between neighbouring points in full turns, uniform on the
 // simplex. 2 sides: S = 2 sin(pi U), U uniform. 3 sides: a one-dimensional
-// integral (sim/three_sides_law.hpp). From kSeriesSides sides on: the
-// Fourier series of W = pi - S (sim/sine_deficit_law.hpp), computed once
-// per number of sides and kept.
-//
-// Between 4 and kSeriesSides - 1 sides there is, for now, no exact law: the
-// series gets there too, within 1e-14 at 20 and 25 sides, but in 70 and 12
-// seconds; and with fewer sides the density's edges (it vanishes like
-// (top - s)^((n - 3) / 2) at the top) slow it down past use. No stand-in is
-// given instead: the normal law of the exact moments is off by 0.14 at 20
-// sides (a long arc gives S a long lower tail), and one drawn at random by
-// some 1e-3, enough for a goodness-of-fit test to reject good runs.
+// integral (sim/three_sides_law.hpp). 4 to 29 sides: a table made once, arc
+// by arc (sim/few_sides_law.hpp). From 30 sides on: the Fourier series of
+// W = pi - S (sim/sine_deficit_law.hpp), computed once per number of sides
+// and kept. The table and the series agree within 2e-13 at 30 sides, where
+// both can be made.
 
 namespace polygons::sim {
 
 namespace {
 
 constexpr double kPi = std::numbers::pi;
-constexpr std::int32_t kSeriesSides = 30;
-
-void check_law_known(std::int32_t sides) {
-  if (!has_exact_distribution(sides)) {
-    throw std::invalid_argument("the exact distribution of " + std::to_string(sides) +
-                                " sides is not known to this program (only 1 to 3 and " +
-                                std::to_string(kSeriesSides) + " to " +
-                                std::to_string(kMaxExactSides) + ")");
-  }
-}
 
 // A perimeter of exactly 0 whatever the draws: one side (a point joined to
 // itself), or a circle of radius 0.
@@ -105,14 +90,18 @@ double deficit_of(double radius, double x) {
 // no point mass.
 std::vector<double> continuous_cdfs(std::int32_t sides, double radius, std::span<const double> x) {
   std::vector<double> below(x.size());  // P(S <= x / (2 R))
-  if (sides < kSeriesSides) {
+  if (sides < kFirstTableSides) {
     for (std::size_t i = 0; i < x.size(); ++i) {
       below[i] = few_sides_cdf(sides, x[i] / (2.0 * radius));
     }
   } else {
     std::vector<double> w(x.size());
     for (std::size_t i = 0; i < x.size(); ++i) w[i] = deficit_of(radius, x[i]);
-    deficit_cdfs(*kept_law<DeficitSeries>(sides, deficit_series), w, below);
+    if (sides <= kLastTableSides) {
+      for (std::size_t i = 0; i < x.size(); ++i) below[i] = few_sides_deficit_cdf(sides, w[i]);
+    } else {
+      deficit_cdfs(*kept_law<DeficitSeries>(sides, deficit_series), w, below);
+    }
     for (double& p : below) p = 1.0 - p;
   }
   if (radius < 0.0) {
@@ -123,15 +112,12 @@ std::vector<double> continuous_cdfs(std::int32_t sides, double radius, std::span
 
 }  // namespace
 
-bool has_exact_distribution(std::int32_t sides) {
-  return (sides >= 1 && sides <= 3) || (sides >= kSeriesSides && sides <= kMaxExactSides);
-}
+bool has_exact_distribution(std::int32_t sides) { return sides >= 1 && sides <= kMaxExactSides; }
 
 double exact_perimeter_cdf(std::int32_t sides, double radius, double x) {
   check_exact_arguments(sides, radius);
   if (std::isnan(x)) throw std::invalid_argument("the perimeter must be a number, not nan");
   if (point_mass_at_zero(sides, radius)) return x >= 0.0 ? 1.0 : 0.0;
-  check_law_known(sides);
   return continuous_cdfs(sides, radius, std::span<const double>(&x, 1))[0];
 }
 
@@ -152,7 +138,6 @@ std::vector<double> exact_class_probabilities(std::int32_t sides, double radius,
     }
     return p;
   }
-  check_law_known(sides);
   const std::vector<double> below = continuous_cdfs(sides, radius, edges);
   for (std::size_t i = 0; i + 1 < edges.size(); ++i) p.push_back(below[i + 1] - below[i]);
   return p;

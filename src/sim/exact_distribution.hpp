@@ -30,8 +30,8 @@ std::vector<double> exact_class_probabilities(std::int32_t sides, double radius,
                                               std::span<const double> edges);
 
 // Whether the two functions above know the distribution of `sides` sides
-// (within 1e-9, checked against independent computations): 1 to 3 and 30
-// to kMaxExactSides. Between 4 and 29 they have, for now, none.
+// (within 1e-9, checked against independent computations): 1 to
+// kMaxExactSides.
 bool has_exact_distribution(std::int32_t sides);
 
 }  // namespace polygons::sim

@@ -4,8 +4,10 @@
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <thread>
 
 #include "sim/exact_moments.hpp"
+#include "sim/share_out.hpp"
 
 // Take X_1 .. X_n independent with density lambda exp(-lambda x), x >= 0,
 // lambda = n. Given T = X_1 + ... + X_n = 1 they are uniform on the simplex,
@@ -32,7 +34,8 @@
 // integral is the series of DeficitSeries. The window starts at the least
 // W, n h(1 / n) (all gaps equal), and ends 12 standard deviations above the
 // mean plus h(g), g the gap that the largest gap exceeds with probability
-// below e^-28 (W is large when one gap is). The coefficients stop when
+// below e^-28 (W is large when one gap is): some 0.66 at 30 sides, which
+// leaves out the 60% of [low, pi] where W has no mass that counts. The coefficients stop when
 // three in a row are below 1e-15 (they fall fast: the density vanishes
 // like (w - low)^((n - 3) / 2) at low and is smooth elsewhere).
 // Checked against the same series with a wider window, more terms and a
@@ -49,6 +52,7 @@ constexpr int kNodes = 16;
 constexpr double kUpperReach = 12.0;  // standard deviations of W above its mean
 constexpr double kTailExponent = 28.0;
 constexpr int kMaxTerms = 6000;
+constexpr int kBatchPerThread = 16;  // terms computed side by side, per thread
 constexpr double kLeastDecay = 21.0;  // of lambda - |u| slope, so that the path may end at
 constexpr double kPathEnd = 1.5;     // r = 1.5, below which Im h(x) >= 0 for slopes <= 0.5
 constexpr double kMostSlope = 0.5;
@@ -246,19 +250,28 @@ DeficitSeries deficit_series(std::int32_t sides) {
   const double mean_w = kPi - moments.mean, sd_w = moments.stdev;
   DeficitSeries series;
   series.low = g.n * sine_deficit(1.0 / g.n);
-  // W is large when one gap is: P(largest gap > g) <= n exp(-(n - 1) g).
-  const double gap = std::min(1.0, (std::log(g.n) + kTailExponent) / (g.n - 1.0));
+  // W is large when one gap is: P(largest gap > g) <= n (1 - g)^(n - 1).
+  const double gap = -std::expm1(-(std::log(g.n) + kTailExponent) / (g.n - 1.0));
   const double high = std::min(kPi, mean_w + sine_deficit(gap) + kUpperReach * sd_w);
   series.width = high - series.low;
   const Complex at_zero = joint_at_one(g, 0.0);
+  // The terms are independent: a batch of them at a time over the cores,
+  // then taken in order up to the third small one in a row, as one thread
+  // would.
+  const int threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));
+  std::vector<Complex> batch(static_cast<std::size_t>(kBatchPerThread * threads));
   int quiet = 0;
-  for (int j = 1; j <= kMaxTerms && quiet < 3; ++j) {
-    const double v = 2.0 * kPi * j / series.width;
-    const Complex c = joint_at_one(g, v) / at_zero * std::polar(1.0, -v * series.low);
-    const Complex d = Complex(0.0, -2.0) * c / (v * series.width);
-    series.d.push_back(d);
-    series.constant += d.real();
-    quiet = std::abs(d) < 1e-15 ? quiet + 1 : 0;
+  for (int first = 1; first <= kMaxTerms && quiet < 3; first += static_cast<int>(batch.size())) {
+    share_out(batch.size(), threads, [&](std::size_t i) {
+      const double v = 2.0 * kPi * (first + static_cast<int>(i)) / series.width;
+      const Complex c = joint_at_one(g, v) / at_zero * std::polar(1.0, -v * series.low);
+      batch[i] = Complex(0.0, -2.0) * c / (v * series.width);
+    });
+    for (std::size_t i = 0; i < batch.size() && first + static_cast<int>(i) <= kMaxTerms && quiet < 3; ++i) {
+      series.d.push_back(batch[i]);
+      series.constant += batch[i].real();
+      quiet = std::abs(batch[i]) < 1e-15 ? quiet + 1 : 0;
+    }
   }
   return series;
 }

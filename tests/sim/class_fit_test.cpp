@@ -119,7 +119,7 @@ TEST(ChiSquareFit, PValuesOfIndependentRunsAreUniform) {
     std::int32_t classes;  // enough for the narrow distributions of many sides
   };
   for (const auto [sides, classes] :
-       {Case{2, 15}, Case{3, 15}, Case{50, 2000}, Case{100, 10000}}) {
+       {Case{2, 15}, Case{3, 15}, Case{5, 30}, Case{12, 200}, Case{50, 2000}, Case{100, 10000}}) {
     SCOPED_TRACE(testing::Message() << sides << " sides");
     const std::vector<double> probability = run_class_probabilities(sides, 1.0, classes);
     ASSERT_EQ(probability.size(), static_cast<std::size_t>(classes));

@@ -1,0 +1,52 @@
+#include "sim/few_sides_law.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "sim/split_arc_law.hpp"
+
+namespace polygons::sim {
+
+namespace {
+
+double clenshaw(std::span<const double> c, double x) {
+  double b1 = 0.0, b2 = 0.0;
+  for (std::size_t j = c.size(); j-- > 1;) {
+    const double b0 = 2.0 * x * b1 - b2 + c[j];
+    b2 = b1;
+    b1 = b0;
+  }
+  return c.empty() ? 0.0 : x * b1 - b2 + c[0];
+}
+
+// The strips of each number of sides follow each other: those of n sides
+// start after 3 + 4 + ... + (n - 2) of them.
+const StripSeries& series_of(std::int32_t sides, std::int32_t strip) {
+  const std::int32_t before = (sides - 2) * (sides - 1) / 2 - 3;
+  const std::span<const StripSeries> strips = few_sides_strips();
+  const std::size_t at = static_cast<std::size_t>(before + strip - 1);
+  if (at >= strips.size() || strips[at].sides != sides || strips[at].strip != strip) {
+    throw std::logic_error("the table of the laws of few sides lacks strip " +
+                           std::to_string(strip) + " of " + std::to_string(sides) + " sides");
+  }
+  return strips[at];
+}
+
+}  // namespace
+
+double few_sides_deficit_cdf(std::int32_t sides, double w) {
+  if (sides < kFirstTableSides || sides > kLastTableSides) {
+    throw std::invalid_argument("the table holds the laws of " + std::to_string(kFirstTableSides) +
+                                " to " + std::to_string(kLastTableSides) + " sides, not " +
+                                std::to_string(sides));
+  }
+  const std::int32_t strip = strip_of(sides, 1.0, w);
+  if (strip == 0) return 0.0;
+  if (strip == sides) return 1.0;
+  const StripSeries& series = series_of(sides, strip);
+  const std::span<const double> c = few_sides_coefficients().subspan(series.first, series.count);
+  return std::clamp(clenshaw(c, 2.0 * strip_position(strip, 1.0, w) - 1.0), 0.0, 1.0);
+}
+
+}  // namespace polygons::sim
