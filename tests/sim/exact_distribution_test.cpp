@@ -36,25 +36,39 @@ TEST(ExactDistribution, TwoSidesFollowTheArcsine) {
   }
 }
 
-// Three sides, by a midpoint rule of its own: given the first arc t, the
-// other two arcs are r U and r (1 - U), U uniform, r = 1 - t, and their sines
-// add up to 2 sin(pi r / 2) cos(pi r (U - 1/2)).
-double three_sides_reference(double s) {
-  constexpr int kSteps = 4000000;
-  double sum = 0.0;
-  for (int k = 0; k < kSteps; ++k) {
-    const double t = (k + 0.5) / kSteps, r = 1.0 - t;
-    const double z = s - std::sin(kPi * t), top = 2.0 * std::sin(kPi * r / 2.0);
-    double share = z >= top ? 1.0 : 0.0;  // of the U with pair sum <= z
-    if (z < top && z > std::sin(kPi * r)) share = 1.0 - 2.0 * std::acos(z / top) / (kPi * r);
-    sum += 2.0 * r * share;
-  }
-  return sum / kSteps;
-}
-
-TEST(ExactDistribution, ThreeSidesMatchADirectIntegral) {
-  for (double s : {0.3, 1.0, 1.99, 2.0, 2.3, 2.59}) {
-    EXPECT_NEAR(exact_perimeter_cdf(3, 0.5, s), three_sides_reference(s), 1e-9) << s;
+// P(S <= s), S the perimeter on a circle of radius 1/2, from
+// exact_distribution_reference.py (mpmath, 30 digits, integrals over the
+// arcs split at their singular points): a check of the integral of 3 sides
+// and of the table of 4 sides, made arc by arc, by computations of their own.
+TEST(ExactDistribution, MatchesHighPrecisionReferences) {
+  const struct {
+    std::int32_t sides;
+    double s, p;
+  } rows[] = {
+      {4, 0.5, 0.0020577094776215758007},
+      {4, 1.0, 0.017582623755085667517},
+      {4, 1.5, 0.067384209102037151832},
+      {4, 1.9, 0.16379024731014069088},
+      {4, 2.0, 0.20420668804634324199},
+      {4, 2.1, 0.25789851847155532464},
+      {4, 2.4, 0.51479768011793661100},
+      {4, 2.55, 0.70371882431631162461},
+      {4, 2.598, 0.77432635395369963764},
+      {4, 2.65, 0.84829165186822390379},
+      {4, 2.75, 0.95687045221620377561},
+      {4, 2.8, 0.99069886165087951720},
+      {4, 2.82, 0.99850569298222694168},
+      {3, 0.3, 0.0068780028658500905150},
+      {3, 1.0, 0.081287832447960992162},
+      {3, 1.99, 0.44692168924752653059},
+      {3, 2.0, 0.45590884066929891751},
+      {3, 2.3, 0.73846655574762280054},
+      {3, 2.59, 0.99313877099396264875},
+      {2, 0.1, 0.031844266473320688745},
+      {2, 1.999, 0.97986747624362212670},
+  };
+  for (const auto& [sides, s, p] : rows) {
+    EXPECT_NEAR(exact_perimeter_cdf(sides, 0.5, s), p, 1e-13) << sides << " sides at " << s;
   }
 }
 
