@@ -4,21 +4,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "sim/series_and_rules.hpp"
 #include "sim/split_arc_law.hpp"
 
 namespace polygons::sim {
 
 namespace {
-
-double clenshaw(std::span<const double> c, double x) {
-  double b1 = 0.0, b2 = 0.0;
-  for (std::size_t j = c.size(); j-- > 1;) {
-    const double b0 = 2.0 * x * b1 - b2 + c[j];
-    b2 = b1;
-    b1 = b0;
-  }
-  return c.empty() ? 0.0 : x * b1 - b2 + c[0];
-}
 
 // The strips of each number of sides follow each other: those of n sides
 // start after 3 + 4 + ... + (n - 2) of them.
@@ -46,7 +37,7 @@ double few_sides_deficit_cdf(std::int32_t sides, double w) {
   if (strip == sides) return 1.0;
   const StripSeries& series = series_of(sides, strip);
   const std::span<const double> c = few_sides_coefficients().subspan(series.first, series.count);
-  return std::clamp(clenshaw(c, 2.0 * strip_position(strip, 1.0, w) - 1.0), 0.0, 1.0);
+  return std::clamp(chebyshev_value(c, strip_position(strip, 1.0, w)), 0.0, 1.0);
 }
 
 }  // namespace polygons::sim

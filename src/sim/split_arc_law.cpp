@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "sim/series_and_rules.hpp"
 #include "sim/share_out.hpp"
 #include "sim/sine_deficit_law.hpp"
 
@@ -45,68 +46,17 @@ double pair_cdf(double t, double w) {
   return std::min(1.0, 4.0 / (kPi * t) * std::asin(std::sqrt(drop / 2.0)));
 }
 
-double clenshaw(const double* c, int terms, double x) {
-  double b1 = 0.0, b2 = 0.0;
-  for (int j = terms - 1; j >= 1; --j) {
-    const double b0 = 2.0 * x * b1 - b2 + c[j];
-    b2 = b1;
-    b1 = b0;
-  }
-  return x * b1 - b2 + c[0];
-}
-
-// The Chebyshev coefficients of the values at the points
-// cos(pi (i + 1/2) / n), i = 0 .. n - 1.
-std::vector<double> chebyshev_coefficients(const std::vector<double>& values) {
-  const int n = static_cast<int>(values.size());
-  std::vector<double> c(n);
-  for (int j = 0; j < n; ++j) {
-    double sum = 0.0;
-    for (int i = 0; i < n; ++i) sum += values[i] * std::cos(kPi * j * (i + 0.5) / n);
-    c[j] = (j == 0 ? 1.0 : 2.0) * sum / n;
-  }
-  return c;
-}
-
-// The i-th of n Chebyshev points, on [0, 1].
-double chebyshev_point(int i, int n) { return 0.5 * (1.0 + std::cos(kPi * (i + 0.5) / n)); }
-
 double cdf_in_strip(const ArcLevel& level, std::int32_t strip, double t, double w) {
   if (level.arcs == 2) return pair_cdf(t, w);
-  const double* c = level.coefficients.data() +
-                    static_cast<std::size_t>(strip - 1) * kTimeTerms * kStripTerms;
-  const double tau = 2.0 * strip_position(strip, t, w) - 1.0;
+  const std::span<const double> c(
+      level.coefficients.data() + static_cast<std::size_t>(strip - 1) * kTimeTerms * kStripTerms,
+      static_cast<std::size_t>(kTimeTerms) * kStripTerms);
+  const double tau = strip_position(strip, t, w);
   double by_time[kTimeTerms];
-  for (int a = 0; a < kTimeTerms; ++a) by_time[a] = clenshaw(c + a * kStripTerms, kStripTerms, tau);
-  return clenshaw(by_time, kTimeTerms, 2.0 * t * t - 1.0);
-}
-
-// The root of f on [a, b], where f changes sign once.
-template <typename F>
-double root(F f, double a, double b) {
-  const bool rising = f(a) < f(b);
-  for (int i = 0; i < 200; ++i) {
-    const double mid = 0.5 * (a + b);
-    if (!(mid > a && mid < b)) break;
-    ((f(mid) < 0.0) == rising ? a : b) = mid;
+  for (int a = 0; a < kTimeTerms; ++a) {
+    by_time[a] = chebyshev_value(c.subspan(a * kStripTerms, kStripTerms), tau);
   }
-  return 0.5 * (a + b);
-}
-
-// The tanh-sinh rule on [a, b], `steps` nodes per unit of its variable.
-template <typename F>
-double tanh_sinh(F f, double a, double b, int steps) {
-  const double half = 0.5 * (b - a);
-  double sum = 0.0;
-  for (int k = 0; k <= 4 * steps; ++k) {
-    const double tau = static_cast<double>(k) / steps;
-    const double q = std::exp(-kPi * std::sinh(tau));
-    const double weight = kPi / 2.0 * std::cosh(tau) * 4.0 * q / ((1.0 + q) * (1.0 + q));
-    const double d = half * 2.0 * q / (1.0 + q);  // distance of the nodes to the ends
-    if (!(d > 0.0) || weight < 1e-20) break;
-    sum += weight * (k == 0 ? f(a + d) : f(a + d) + f(b - d));
-  }
-  return sum * half / steps;
+  return chebyshev_value(by_time, t * t);
 }
 
 // The points where the integrand of G_k(t, w) is not analytic, with 0 and 1.
@@ -117,8 +67,8 @@ std::vector<double> cuts_of(std::int32_t arcs, double t, double w) {
     const double top = 1.0 / (j + 1);
     auto phi = [&](double x) { return w - sine_deficit(t * x) - equal_arcs_deficit(j, t * (1.0 - x)); };
     cuts.push_back(top);
-    if (w < equal_arcs_deficit(j, t)) cuts.push_back(root(phi, 0.0, top));
-    cuts.push_back(root(phi, top, 1.0));
+    if (w < equal_arcs_deficit(j, t)) cuts.push_back(bisection_root(phi, 0.0, top));
+    cuts.push_back(bisection_root(phi, top, 1.0));
   }
   std::sort(cuts.begin(), cuts.end());
   return cuts;
@@ -161,8 +111,8 @@ double deficit_at(std::int32_t strip, double t, double tau) {
 void strip_coefficients(const double* values, double* out) {
   std::vector<std::vector<double>> rows(kStripTerms, std::vector<double>(kTimeTerms));
   for (int a = 0; a < kTimeTerms; ++a) {
-    const std::vector<double> c = chebyshev_coefficients(
-        std::vector<double>(values + a * kStripTerms, values + (a + 1) * kStripTerms));
+    const std::vector<double> c =
+        chebyshev_coefficients(std::span<const double>(values + a * kStripTerms, kStripTerms));
     for (int b = 0; b < kStripTerms; ++b) rows[b][a] = c[b];
   }
   for (int b = 0; b < kStripTerms; ++b) {

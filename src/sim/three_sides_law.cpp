@@ -1,10 +1,11 @@
 #include "sim/three_sides_law.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <numbers>
 #include <vector>
+
+#include "sim/series_and_rules.hpp"
 
 // Given the first arc t, the other two split r = 1 - t uniformly, and their
 // sines add up to A cos(pi r (U - 1/2)), A = 2 sin(pi r / 2), U uniform:
@@ -26,6 +27,7 @@ namespace polygons::sim {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
+constexpr int kStepsPerUnit = 12;  // of the tanh-sinh rule
 
 double pair_at_most(double z, double r) {
   const double top = 2.0 * std::sin(kPi * r / 2.0);
@@ -38,35 +40,6 @@ double integrand(double s, double t) {
   return 2.0 * (1.0 - t) * pair_at_most(s - std::sin(kPi * t), 1.0 - t);
 }
 
-// The root of a monotone f on [a, b] with a sign change, by bisection.
-template <typename F>
-double root(F f, double a, double b) {
-  const bool rising = f(a) < f(b);
-  for (int i = 0; i < 200 && b - a > 1e-17; ++i) {
-    const double mid = 0.5 * (a + b);
-    ((f(mid) < 0.0) == rising ? a : b) = mid;
-  }
-  return 0.5 * (a + b);
-}
-
-// The tanh-sinh rule on [a, b]: nodes a + d and b - d with
-// d = (b - a) q / (1 + q), q = exp(-pi sinh(tau)), tau = k / 12, k = 0 .. 42
-// (as exact as halving the step).
-double tanh_sinh(double s, double a, double b) {
-  const double half = 0.5 * (b - a);
-  double sum = 0.0;
-  for (int k = 0; k <= 42; ++k) {
-    const double tau = k / 12.0;
-    const double q = std::exp(-kPi * std::sinh(tau));
-    const double weight = kPi / 2.0 * std::cosh(tau) * 4.0 * q / ((1.0 + q) * (1.0 + q));
-    const double d = half * 2.0 * q / (1.0 + q);
-    if (!(d > 0.0)) break;
-    sum += weight * integrand(s, a + d);
-    if (k > 0) sum += weight * integrand(s, b - d);
-  }
-  return sum * half / 12.0;
-}
-
 double three_sides_integral(double s) {
   const double top = 1.5 * std::sqrt(3.0);
   if (!(s > 0.0)) return 0.0;
@@ -75,8 +48,8 @@ double three_sides_integral(double s) {
   // to the top at t = 1/3 and falls to 0 at t = 1; 2 sin(pi t) peaks at 1/2.
   auto f = [s](double t) { return s - std::sin(kPi * t) - 2.0 * std::cos(kPi * t / 2.0); };
   std::vector<double> cuts = {0.0, 1.0, 1.0 / 3.0, 0.5};
-  if (s > 2.0) cuts.push_back(root(f, 0.0, 1.0 / 3.0));
-  cuts.push_back(root(f, 1.0 / 3.0, 1.0));
+  if (s > 2.0) cuts.push_back(bisection_root(f, 0.0, 1.0 / 3.0));
+  cuts.push_back(bisection_root(f, 1.0 / 3.0, 1.0));
   if (s < 2.0) {
     const double t = std::asin(s / 2.0) / kPi;
     cuts.push_back(t);
@@ -85,7 +58,9 @@ double three_sides_integral(double s) {
   std::sort(cuts.begin(), cuts.end());
   double sum = 0.0;
   for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
-    if (cuts[i + 1] > cuts[i]) sum += tanh_sinh(s, cuts[i], cuts[i + 1]);
+    if (cuts[i + 1] > cuts[i]) {
+      sum += tanh_sinh([s](double t) { return integrand(s, t); }, cuts[i], cuts[i + 1], kStepsPerUnit);
+    }
   }
   return std::clamp(sum, 0.0, 1.0);
 }
@@ -94,33 +69,18 @@ constexpr int kTerms = 32;
 
 struct Chebyshev {
   double low = 0.0, high = 0.0;
-  std::array<double, kTerms> c{};
+  std::vector<double> c;
 };
 
 template <typename F>
 Chebyshev chebyshev_of(F f, double low, double high) {
-  Chebyshev series{low, high, {}};
-  std::array<double, kTerms> value{};
-  for (int k = 0; k < kTerms; ++k) {
-    value[k] = f(low + (high - low) * (1.0 + std::cos(kPi * (k + 0.5) / kTerms)) / 2.0);
-  }
-  for (int j = 0; j < kTerms; ++j) {
-    double sum = 0.0;
-    for (int k = 0; k < kTerms; ++k) sum += value[k] * std::cos(kPi * j * (k + 0.5) / kTerms);
-    series.c[j] = (j == 0 ? 1.0 : 2.0) * sum / kTerms;
-  }
-  return series;
+  std::vector<double> values(kTerms);
+  for (int k = 0; k < kTerms; ++k) values[k] = f(low + (high - low) * chebyshev_point(k, kTerms));
+  return {low, high, chebyshev_coefficients(values)};
 }
 
 double value_of(const Chebyshev& series, double x) {
-  const double t = (2.0 * x - series.low - series.high) / (series.high - series.low);
-  double b1 = 0.0, b2 = 0.0;
-  for (int j = kTerms - 1; j >= 1; --j) {
-    const double b0 = 2.0 * t * b1 - b2 + series.c[j];
-    b2 = b1;
-    b1 = b0;
-  }
-  return t * b1 - b2 + series.c[0];
+  return chebyshev_value(series.c, (x - series.low) / (series.high - series.low));
 }
 
 struct ThreeSidesTable {
