@@ -39,3 +39,7 @@ for threads in 1 2 8; do
   OMP_NUM_THREADS=$threads $run "$build/tests/run/run_tests" --gtest_brief=1 \
     --gtest_filter='WholeRun.*'
 done
+# The exact laws share their work out over threads of their own (the
+# arc-by-arc levels, the terms of the Fourier series), whatever the count.
+echo "== exact laws"
+$run "$build/tests/sim/sim_tests" --gtest_brief=1 --gtest_filter='SplitArcLaw.*:FewSidesLaw.*' 
