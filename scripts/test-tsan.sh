@@ -42,4 +42,4 @@ done
 # The exact laws share their work out over threads of their own (the
 # arc-by-arc levels, the terms of the Fourier series), whatever the count.
 echo "== exact laws"
-$run "$build/tests/sim/sim_tests" --gtest_brief=1 --gtest_filter='SplitArcLaw.*:FewSidesLaw.*' 
+$run "$build/tests/sim/sim_tests" --gtest_brief=1 --gtest_filter='SplitArcLaw.*:FewSidesLaw.*'
