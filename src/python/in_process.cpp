@@ -59,7 +59,7 @@ InProcessRun run_in_process(const params::given_parameters& given, sim::EngineOp
     result.weighed =
         sim::weigh_average(result.trials.perim_avg, result.trials.perim_stdev, p.N, result.exact->mean);
   }
-  result.fit = sim::fit_run_classes(p.sides, p.radius, result.histogram.count);
+  result.fit = sim::fit_run_classes(p.sides, p.radius, result.histogram.count, options.threads);
   return result;
 }
 

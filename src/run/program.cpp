@@ -81,7 +81,8 @@ void mainsub(const std::vector<std::string>& args, std::istream& in, text::LineS
                                          trials.perim_avg,  trials.perim_stdev,
                                          histogram.mode.x,  histogram.mode.y};
     const sim::ClassFit fit = sim::fit_run_classes(
-        p.sides, p.radius, std::span(histogram.count).first(static_cast<std::size_t>(p.klass)));
+        p.sides, p.radius, std::span(histogram.count).first(static_cast<std::size_t>(p.klass)),
+        engine.options.threads);
     results::ResultValues values = result_values(p, figures);
     values.fit = fit.test;
     results::write_results_file(workdir, values, histogram.centre, histogram.count,

@@ -80,8 +80,8 @@ double class_range_max(std::int32_t sides, double radius) {
 }
 
 std::vector<double> run_class_probabilities(std::int32_t sides, double radius,
-                                            std::int32_t classes) {
-  if (sides < 1 || sides > kMaxExactSides || !has_exact_distribution(sides) || classes < 1 ||
+                                            std::int32_t classes, int threads) {
+  if (!has_exact_distribution(sides) || classes < 1 ||
       radius == 0.0 || !std::isfinite(radius)) {
     return {};
   }
@@ -91,7 +91,7 @@ std::vector<double> run_class_probabilities(std::int32_t sides, double radius,
   const std::vector<double> edges = class_edges(range_max, classes);
   std::vector<double> probability;
   try {
-    probability = exact_class_probabilities(sides, size, edges);
+    probability = exact_class_probabilities(sides, size, edges, threads);
   } catch (const std::invalid_argument&) {
     return {};
   }
@@ -138,11 +138,12 @@ GoodnessOfFit chi_square_fit(std::span<const std::int64_t> count,
   return fit;
 }
 
-ClassFit fit_run_classes(std::int32_t sides, double radius, std::span<const std::int64_t> count) {
+ClassFit fit_run_classes(std::int32_t sides, double radius, std::span<const std::int64_t> count,
+                         int threads) {
   ClassFit fit;
   try {
     fit.probability =
-        run_class_probabilities(sides, radius, static_cast<std::int32_t>(count.size()));
+        run_class_probabilities(sides, radius, static_cast<std::int32_t>(count.size()), threads);
     fit.test = chi_square_fit(count, fit.probability);
   } catch (const std::bad_alloc&) {
     return ClassFit();  // a run of more classes than memory for their edges

@@ -22,11 +22,11 @@ double class_range_max(std::int32_t sides, double radius);
 // what lies above it. A negative radius makes the perimeter and the width
 // negative and leaves each perimeter in the class of its absolute value.
 // A probability below 0 by rounding (1e-12 at most) is given as 0.
-// Empty for sides whose distribution is not known exactly
-// (has_exact_distribution), for a radius that is 0 or not finite, and for
-// fewer than one class.
+// Empty beyond kMaxExactSides sides (has_exact_distribution), for a radius
+// that is 0 or not finite, and for fewer than one class. `threads` as for
+// exact_class_probabilities.
 std::vector<double> run_class_probabilities(std::int32_t sides, double radius,
-                                            std::int32_t classes);
+                                            std::int32_t classes, int threads = 1);
 
 // The exact density of each class (its probability over its width) at its
 // centre, (k - 1/2) w: the heights the histogram's densities tend to, with
@@ -71,7 +71,8 @@ struct ClassFit {
 // The exact probabilities of the classes of a run of `sides` points on a
 // circle of `radius` (run_class_probabilities, one class per count) and the
 // test of `count` against them; none, and no test, when the memory for them
-// is not there.
-ClassFit fit_run_classes(std::int32_t sides, double radius, std::span<const std::int64_t> count);
+// is not there. `threads` as for exact_class_probabilities.
+ClassFit fit_run_classes(std::int32_t sides, double radius, std::span<const std::int64_t> count,
+                         int threads = 1);
 
 }  // namespace polygons::sim

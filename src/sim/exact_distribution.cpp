@@ -20,8 +20,8 @@
 // integral (sim/three_sides_law.hpp). 4 to 29 sides: a table made once, arc
 // by arc (sim/few_sides_law.hpp). From 30 sides on: the Fourier series of
 // W = pi - S (sim/sine_deficit_law.hpp), computed once per number of sides
-// and kept. The table and the series agree within 2e-13 at 30 sides, where
-// both can be made.
+// and kept. The table and the series agree within 2e-13 at 20 to 30 sides,
+// where both can be made.
 
 namespace polygons::sim {
 
@@ -36,7 +36,7 @@ bool point_mass_at_zero(std::int32_t sides, double radius) { return sides == 1 |
 // What is computed once per number of sides (Law: a series), kept for every
 // number met so far and shared by every thread. The first caller for a
 // number computes it, outside the lock; the others wait for that one result
-// instead of computing it again (up to a second and a half at 30 sides). A
+// instead of computing it again (most of a second at 30 sides). A
 // computation that throws is forgotten, so that a later call tries again.
 template <typename Law, typename Make>
 std::shared_ptr<const Law> kept_law(std::int32_t sides, Make make) {
@@ -68,7 +68,7 @@ std::shared_ptr<const Law> kept_law(std::int32_t sides, Make make) {
 }
 
 // P(S <= s) for 2 and 3 sides.
-double few_sides_cdf(std::int32_t sides, double s) {
+double two_or_three_sides_cdf(std::int32_t sides, double s) {
   const double top = sides * std::sin(kPi / sides);
   if (!(s > 0.0)) return 0.0;
   if (s >= top) return 1.0;
@@ -77,9 +77,14 @@ double few_sides_cdf(std::int32_t sides, double s) {
 }
 
 // W = pi - x / (2 R) with pi R taken to twice the digits of a double, so
-// that W keeps its relative precision when x is near 2 pi R.
+// that W keeps its relative precision when x is near 2 pi R. A radius whose
+// 2 pi R would overflow is scaled down with x by a power of two first.
 double deficit_of(double radius, double x) {
   constexpr double kPiTail = 1.2246467991473532e-16;  // pi - kPi
+  if (std::abs(radius) > 0x1p1000) {
+    radius = std::ldexp(radius, -64);
+    x = std::ldexp(x, -64);
+  }
   const double diameter = 2.0 * radius;
   const double head = diameter * kPi;
   const double tail = std::fma(diameter, kPi, -head) + diameter * kPiTail;
@@ -88,11 +93,12 @@ double deficit_of(double radius, double x) {
 
 // P(perimeter <= x) for each x, once the arguments are checked and there is
 // no point mass.
-std::vector<double> continuous_cdfs(std::int32_t sides, double radius, std::span<const double> x) {
+std::vector<double> continuous_cdfs(std::int32_t sides, double radius, std::span<const double> x,
+                                    int threads) {
   std::vector<double> below(x.size());  // P(S <= x / (2 R))
   if (sides < kFirstTableSides) {
     for (std::size_t i = 0; i < x.size(); ++i) {
-      below[i] = few_sides_cdf(sides, x[i] / (2.0 * radius));
+      below[i] = two_or_three_sides_cdf(sides, x[i] / radius / 2.0);  // no overflow of 2 R
     }
   } else {
     std::vector<double> w(x.size());
@@ -100,7 +106,9 @@ std::vector<double> continuous_cdfs(std::int32_t sides, double radius, std::span
     if (sides <= kLastTableSides) {
       for (std::size_t i = 0; i < x.size(); ++i) below[i] = few_sides_deficit_cdf(sides, w[i]);
     } else {
-      deficit_cdfs(*kept_law<DeficitSeries>(sides, deficit_series), w, below);
+      const auto series = kept_law<DeficitSeries>(
+          sides, [threads](std::int32_t n) { return deficit_series(n, threads); });
+      deficit_cdfs(*series, w, below);
     }
     for (double& p : below) p = 1.0 - p;
   }
@@ -118,11 +126,11 @@ double exact_perimeter_cdf(std::int32_t sides, double radius, double x) {
   check_exact_arguments(sides, radius);
   if (std::isnan(x)) throw std::invalid_argument("the perimeter must be a number, not nan");
   if (point_mass_at_zero(sides, radius)) return x >= 0.0 ? 1.0 : 0.0;
-  return continuous_cdfs(sides, radius, std::span<const double>(&x, 1))[0];
+  return continuous_cdfs(sides, radius, std::span<const double>(&x, 1), 1)[0];
 }
 
 std::vector<double> exact_class_probabilities(std::int32_t sides, double radius,
-                                              std::span<const double> edges) {
+                                              std::span<const double> edges, int threads) {
   check_exact_arguments(sides, radius);
   for (std::size_t i = 0; i < edges.size(); ++i) {
     if (!std::isfinite(edges[i]) || (i > 0 && !(edges[i] > edges[i - 1]))) {
@@ -138,7 +146,7 @@ std::vector<double> exact_class_probabilities(std::int32_t sides, double radius,
     }
     return p;
   }
-  const std::vector<double> below = continuous_cdfs(sides, radius, edges);
+  const std::vector<double> below = continuous_cdfs(sides, radius, edges, threads);
   for (std::size_t i = 0; i + 1 < edges.size(); ++i) p.push_back(below[i + 1] - below[i]);
   return p;
 }

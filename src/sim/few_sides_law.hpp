@@ -27,7 +27,8 @@ struct StripSeries {
 std::span<const StripSeries> few_sides_strips();
 std::span<const double> few_sides_coefficients();
 
-// P(W <= w) for kFirstTableSides to kLastTableSides sides.
+// P(W <= w) for kFirstTableSides to kLastTableSides sides; throws
+// std::invalid_argument for other sides or a nan w.
 double few_sides_deficit_cdf(std::int32_t sides, double w);
 
 }  // namespace polygons::sim

@@ -17,8 +17,6 @@ namespace {
 
 using polygons::sim::StripSeries;
 
-constexpr int kTerms = 48;  // of each strip's series, before the smallest are left out
-
 std::string number(double x) {
   char text[32];
   std::snprintf(text, sizeof text, "%.17g", x);
@@ -60,9 +58,9 @@ int main(int argc, char** argv) {
     ArcLevel level;  // 2 arcs
     for (std::int32_t sides = kFirstTableSides; sides <= kLastTableSides; ++sides) {
       level = next_arc_level(level, threads);
-      const std::vector<std::vector<double>> series = whole_circle_strips(level, kTerms, threads);
+      const std::vector<std::vector<double>> series = whole_circle_strips(level, threads);
       for (std::size_t j = 0; j < series.size(); ++j) {
-        const std::vector<double> kept = trimmed(series[j]);
+        const std::vector<double> kept = without_negligible_terms(series[j]);
         strips.push_back({sides, static_cast<std::int32_t>(j + 1),
                           static_cast<std::int32_t>(coefficients.size()),
                           static_cast<std::int32_t>(kept.size())});

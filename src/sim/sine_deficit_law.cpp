@@ -4,7 +4,6 @@
 #include <array>
 #include <cmath>
 #include <numbers>
-#include <thread>
 
 #include "sim/exact_moments.hpp"
 #include "sim/share_out.hpp"
@@ -35,13 +34,15 @@
 // W, n h(1 / n) (all gaps equal), and ends 12 standard deviations above the
 // mean plus h(g), g the gap that the largest gap exceeds with probability
 // below e^-28 (W is large when one gap is): some 0.66 at 30 sides, which
-// leaves out the 60% of [low, pi] where W has no mass that counts. The coefficients stop when
-// three in a row are below 1e-15 (they fall fast: the density vanishes
-// like (w - low)^((n - 3) / 2) at low and is smooth elsewhere).
-// Checked against the same series with a wider window, more terms and a
-// longer u-sum: the distribution functions agree within 1e-13 for 20 to
-// 1000 sides and 1e-11 at 10000, where a double's last digit in w is some
-// 1e-8 of a standard deviation.
+// leaves out the 60% of [low, pi] where W has no mass that counts. The
+// coefficients stop when three in a row are below 1e-15 (they fall fast:
+// the density vanishes like (w - low)^((n - 3) / 2) at low and is smooth
+// elsewhere).
+// Checked against the table made arc by arc (sim/split_arc_law.hpp), a
+// method of its own, within 2e-13 at 20 to 30 sides; and against the same
+// series with a wider window, more terms and a longer u-sum within 1e-13
+// up to 1000 sides and 1e-11 at 10000, where a double's last digit in w is
+// some 1e-8 of a standard deviation.
 
 namespace polygons::sim {
 
@@ -52,7 +53,7 @@ constexpr int kNodes = 16;
 constexpr double kUpperReach = 12.0;  // standard deviations of W above its mean
 constexpr double kTailExponent = 28.0;
 constexpr int kMaxTerms = 6000;
-constexpr int kBatchPerThread = 16;  // terms computed side by side, per thread
+constexpr int kBatchPerThread = 4;  // terms computed side by side, per thread
 constexpr double kLeastDecay = 21.0;  // of lambda - |u| slope, so that the path may end at
 constexpr double kPathEnd = 1.5;     // r = 1.5, below which Im h(x) >= 0 for slopes <= 0.5
 constexpr double kMostSlope = 0.5;
@@ -244,7 +245,7 @@ double deficit_cdf(const DeficitSeries& series, double w) {
   return cdf;
 }
 
-DeficitSeries deficit_series(std::int32_t sides) {
+DeficitSeries deficit_series(std::int32_t sides, int threads) {
   const Grid g = grid_for(sides);
   const PerimeterMoments moments = exact_perimeter_moments(sides, 0.5);
   const double mean_w = kPi - moments.mean, sd_w = moments.stdev;
@@ -258,8 +259,8 @@ DeficitSeries deficit_series(std::int32_t sides) {
   // The terms are independent: a batch of them at a time over the cores,
   // then taken in order up to the third small one in a row, as one thread
   // would.
-  const int threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 64u));
-  std::vector<Complex> batch(static_cast<std::size_t>(kBatchPerThread * threads));
+  threads = std::clamp(threads, 1, 256);
+  std::vector<Complex> batch(static_cast<std::size_t>(kBatchPerThread * std::max(threads, 2)));
   int quiet = 0;
   for (int first = 1; first <= kMaxTerms && quiet < 3; first += static_cast<int>(batch.size())) {
     share_out(batch.size(), threads, [&](std::size_t i) {

@@ -177,13 +177,13 @@ ArcLevel next_arc_level(const ArcLevel& level, int threads) {
   return next;
 }
 
-std::vector<std::vector<double>> whole_circle_strips(const ArcLevel& level, int terms, int threads) {
+std::vector<std::vector<double>> whole_circle_strips(const ArcLevel& level, int threads) {
   std::vector<std::vector<double>> strips(static_cast<std::size_t>(level.arcs));
   share_out(strips.size(), threads, [&](std::size_t item) {
     const auto strip = static_cast<std::int32_t>(item + 1);
-    std::vector<double> values(terms);
-    for (int b = 0; b < terms; ++b) {
-      values[b] = next_cdf(level, 1.0, deficit_at(strip, 1.0, chebyshev_point(b, terms)),
+    std::vector<double> values(kWholeCircleTerms);
+    for (int b = 0; b < kWholeCircleTerms; ++b) {
+      values[b] = next_cdf(level, 1.0, deficit_at(strip, 1.0, chebyshev_point(b, kWholeCircleTerms)),
                            kFinalStepsPerUnit);
     }
     strips[item] = chebyshev_coefficients(values);
@@ -191,7 +191,7 @@ std::vector<std::vector<double>> whole_circle_strips(const ArcLevel& level, int 
   return strips;
 }
 
-std::vector<double> trimmed(std::vector<double> coefficients) {
+std::vector<double> without_negligible_terms(std::vector<double> coefficients) {
   while (!coefficients.empty() && std::abs(coefficients.back()) < kNegligibleTerm) {
     coefficients.pop_back();
   }

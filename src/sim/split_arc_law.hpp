@@ -46,13 +46,13 @@ double arc_level_cdf(const ArcLevel& level, double t, double w);
 // The level of one arc more, with up to `threads` threads.
 ArcLevel next_arc_level(const ArcLevel& level, int threads);
 
-// Chebyshev coefficients, `terms` for each strip, of G_n(1, .) in the strip
-// position, n = level.arcs + 1: the whole circle.
-std::vector<std::vector<double>> whole_circle_strips(const ArcLevel& level, int terms,
-                                                     int threads);
+// Chebyshev coefficients, kWholeCircleTerms for each strip, of G_n(1, .) in
+// the strip position, n = level.arcs + 1: the whole circle.
+inline constexpr int kWholeCircleTerms = 48;
+std::vector<std::vector<double>> whole_circle_strips(const ArcLevel& level, int threads);
 
 // The coefficients without the trailing ones too small to count (the
 // series of a strip where G is 0 to the last digit becomes empty).
-std::vector<double> trimmed(std::vector<double> coefficients);
+std::vector<double> without_negligible_terms(std::vector<double> coefficients);
 
 }  // namespace polygons::sim

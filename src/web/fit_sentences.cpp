@@ -54,8 +54,7 @@ std::string untested_sentence(const run_results& results) {
            std::to_string(sim::kMaxExactSides) + " sides.";
   }
   if (results.rows.empty() || std::isnan(results.rows.front().exact_probability)) {
-    return none + "the exact distribution of the perimeter of " + std::to_string(results.sides) +
-           " sides is not available.";
+    return none + "the run's results hold no exact probabilities of its classes.";
   }
   if (results.sides == 1) {
     return none + "with one corner every perimeter is 0, so every trial falls in the first class.";

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/engine.hpp"
+#include "sim/few_sides_law.hpp"
 #include "sim_test_support.hpp"
 
 namespace polygons::sim {
@@ -78,7 +79,11 @@ TEST(ExactDistribution, MatchesHighPrecisionReferences) {
 // mean and variance, up to the classing error.
 TEST(ExactDistribution, FineClassesHoldTheExactMoments) {
   constexpr int kClasses = 20000;
-  for (std::int32_t sides : {3, 4, 7, 12, 29, 30, 100, 1000, 10000}) {
+  std::vector<std::int32_t> all_sides = {3, 30, 100, 1000, 10000};
+  for (std::int32_t sides = kFirstTableSides; sides <= kLastTableSides; ++sides) {
+    all_sides.push_back(sides);  // each of the table's
+  }
+  for (std::int32_t sides : all_sides) {
     SCOPED_TRACE(sides);
     const PerimeterMoments exact = exact_perimeter_moments(sides, 1.0);
     const double low = std::max(0.0, exact.mean - 1000.0 * exact.stdev);
@@ -129,6 +134,21 @@ TEST(ExactDistribution, AgreesWithTheEngine) {
       EXPECT_LE(std::abs(counts[i] - expected), 5.0 * std::sqrt(expected) + 1.0)
           << "class " << i;
     }
+  }
+}
+
+// Radii so large that 2 R, or 2 pi R, is beyond a double give the law of
+// radius 1, scaled.
+TEST(ExactDistribution, HugeRadiiScaleLikeSmallOnes) {
+  const struct {
+    std::int32_t sides;
+    double radius, x;  // x the perimeter at radius 1
+  } rows[] = {{3, 1e308, 1.5}, {3, 1e308, 1.75}, {5, 2.87e307, 5.5}, {29, 2.87e307, 6.2},
+              {30, 2.87e307, 6.25}};
+  for (const auto& [sides, radius, x] : rows) {
+    const double p = exact_perimeter_cdf(sides, 1.0, x);
+    EXPECT_NEAR(exact_perimeter_cdf(sides, radius, x * radius), p, 1e-14) << sides << ", " << x;
+    EXPECT_NEAR(exact_perimeter_cdf(sides, -radius, -x * radius), 1.0 - p, 1e-14) << sides;
   }
 }
 

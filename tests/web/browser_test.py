@@ -121,8 +121,8 @@ def check_api_formats(base_url, failures):
     check(status == 200 and kind == "text/csv; charset=utf-8", f"CSV answer ({status}, {kind})",
           failures)
     rows = list(csv.DictReader(io.StringIO(body)))
-    # A value that is not known (an exact probability of 4 sides) is nan in
-    # CSV and null in JSON.
+    # A value that is not known (an exact probability beyond 10000 sides)
+    # is nan in CSV and null in JSON (json_text_test checks the null).
     def number(v):
         return None if v is None or v == "nan" else float(v)
     check([{k: number(v) for k, v in row.items()} for row in rows]

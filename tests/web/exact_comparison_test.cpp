@@ -100,7 +100,7 @@ TEST(FitSentences, GradeThePValueOrSayWhyThereIsNoTest) {
       {{nan, 0, nan, 0, 0}, 10001, 5, nan,
        {none + "the exact distribution is computed for at most 10000 sides."}},
       {{nan, 0, nan, 0, 0}, 7, 5, nan,
-       {none + "the exact distribution of the perimeter of 7 sides is not available."}},
+       {none + "the run's results hold no exact probabilities of its classes."}},
       {{nan, 0, nan, 5, 1}, 1, 5, 0.2,
        {none + "with one corner every perimeter is 0, so every trial falls in the first class."}},
       {{nan, 0, nan, 20, 1}, 1000, 20, 0.05,
