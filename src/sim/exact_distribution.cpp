@@ -36,7 +36,7 @@ bool point_mass_at_zero(std::int32_t sides, double radius) { return sides == 1 |
 // What is computed once per number of sides (Law: a series), kept for every
 // number met so far and shared by every thread. The first caller for a
 // number computes it, outside the lock; the others wait for that one result
-// instead of computing it again (most of a second at 30 sides). A
+// instead of computing it again (half a second at 30 sides). A
 // computation that throws is forgotten, so that a later call tries again.
 template <typename Law, typename Make>
 std::shared_ptr<const Law> kept_law(std::int32_t sides, Make make) {

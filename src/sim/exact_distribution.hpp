@@ -25,7 +25,7 @@ double exact_perimeter_cdf(std::int32_t sides, double radius, double x);
 // than 2 edges); the mass outside [edges.front(), edges.back()) is in no
 // class. Throws std::invalid_argument as exact_perimeter_cdf does, or for
 // edges that are not finite and strictly increasing. What is computed once
-// per number of sides (from 30 on: up to most of a second) is computed on up
+// per number of sides (from 30 on: up to half a second) is computed on up
 // to `threads` threads, with the same result whatever their number.
 std::vector<double> exact_class_probabilities(std::int32_t sides, double radius,
                                               std::span<const double> edges, int threads = 1);

@@ -33,10 +33,10 @@ void deficit_cdfs(const DeficitSeries& series, std::span<const double> w, std::s
 
 // The series for n sides (n >= 4), its terms computed on up to `threads`
 // threads (the same series whatever their number); the fewer the sides, the
-// longer it takes: measured on two threads, some 0.7 s at 30 sides, 0.26 s
-// at 40, 0.11 s at 60, 65 ms at 100 and 20 to 30 ms from 1000 on (twice
-// that on one). Below 30 sides the program takes the law from a table
-// instead (sim/few_sides_law.hpp).
+// longer it takes: measured on one thread, some 0.5 to 0.7 s at 30 sides,
+// 0.2 s at 40, 0.1 s at 60, 50 ms at 100 and 15 to 30 ms from 1000 on,
+// about half that on two. Below 30 sides the program takes the law from a
+// table instead (sim/few_sides_law.hpp).
 DeficitSeries deficit_series(std::int32_t sides, int threads = 1);
 
 }  // namespace polygons::sim
