@@ -8,7 +8,6 @@
 #include <mutex>
 #include <numbers>
 #include <stdexcept>
-#include <string>
 
 #include "sim/few_sides_law.hpp"
 #include "sim/sine_deficit_law.hpp"

@@ -34,8 +34,8 @@ double few_sides_deficit_cdf(std::int32_t sides, double w) {
                                 std::to_string(sides));
   }
   if (std::isnan(w)) throw std::invalid_argument("the deficit must be a number, not nan");
-  if (!(w > equal_arcs_deficit(sides, 1.0))) return 0.0;  // all arcs equal: no mass below
   const std::int32_t strip = strip_of(sides, 1.0, w);
+  if (strip == 0) return 0.0;
   if (strip == sides) return 1.0;
   const StripSeries& series = series_of(sides, strip);
   const std::span<const double> c = few_sides_coefficients().subspan(series.first, series.count);

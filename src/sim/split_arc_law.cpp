@@ -127,7 +127,7 @@ void strip_coefficients(const double* values, double* out) {
 double equal_arcs_deficit(std::int32_t arcs, double t) { return arcs * sine_deficit(t / arcs); }
 
 std::int32_t strip_of(std::int32_t arcs, double t, double w) {
-  if (w < equal_arcs_deficit(arcs, t)) return 0;
+  if (!(w > equal_arcs_deficit(arcs, t))) return 0;  // all arcs equal: no mass below
   if (w >= equal_arcs_deficit(1, t)) return arcs;
   std::int32_t low = 1, high = arcs - 1;  // the strip j is the least with e_{j+1} <= w
   while (low < high) {

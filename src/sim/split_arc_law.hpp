@@ -22,8 +22,9 @@ namespace polygons::sim {
 // (the strips), with powers of half-integers at their ends.
 double equal_arcs_deficit(std::int32_t arcs, double t);
 
-// The strip of k arcs that holds w at t: j with e_{j+1}(t) <= w < e_j(t),
-// 0 below e_k(t), k from e_1(t) up.
+// The strip of k arcs that holds w at t: j with e_{j+1}(t) <= w < e_j(t);
+// but 0 up to and at e_k(t) (where G_k is 0), k from e_1(t) up (where it
+// is 1).
 std::int32_t strip_of(std::int32_t arcs, double t, double w);
 
 // The place of w in strip j, in [0, 1], with the ends' square roots taken
